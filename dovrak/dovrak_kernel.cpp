@@ -1,0 +1,112 @@
+#include "dovrak_kernel.hpp"
+
+#include <bit>
+#include <cfloat>
+
+#if FLT_EVAL_METHOD != 0
+#error "the conversion needs floating-point operations evaluated in their own type"
+#endif
+#ifdef __FAST_MATH__
+#error "the conversion must not be built with -ffast-math"
+#endif
+
+namespace rawframes {
+
+namespace {
+
+// Single-precision constants, used as exactly these values.
+constexpr float kScale = 1.0f / 1023.0f;
+constexpr float kWeightR = 0.2126f;
+constexpr float kWeightG = 0.7152f;
+constexpr float kWeightB = 0.0722f;
+constexpr float kCbFactor = 0.53890926f;
+constexpr float kCrFactor = 0.63500124f;
+static_assert(std::bit_cast<std::uint32_t>(kScale) == 0x3A802008u);
+static_assert(std::bit_cast<std::uint32_t>(kWeightR) == 0x3E59B3D0u);
+static_assert(std::bit_cast<std::uint32_t>(kWeightG) == 0x3F371759u);
+static_assert(std::bit_cast<std::uint32_t>(kWeightB) == 0x3D93DD98u);
+static_assert(std::bit_cast<std::uint32_t>(kCbFactor) == 0x3F09F5F5u);
+static_assert(std::bit_cast<std::uint32_t>(kCrFactor) == 0x3F228F71u);
+
+inline std::uint16_t average(unsigned sum, unsigned count) {
+    return static_cast<std::uint16_t>((sum + count / 2) / count);
+}
+
+}  // namespace
+
+YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
+    const double s = kScale;
+    const double R = r * s;
+    const double G = g * s;
+    const double B = b * s;
+    const double gw = G * double{kWeightG};
+    const double bw = B * double{kWeightB};
+    const double rw = R * double{kWeightR};
+    float ys = static_cast<float>((gw + bw) + rw);
+    float cb = static_cast<float>((B - double{ys}) * double{kCbFactor});
+    double cr = (R - double{ys}) * double{kCrFactor};
+    if (ys < 0.0f) {
+        ys = 0.0f;
+    } else if (ys > 1.0f) {
+        ys = 1.0f;
+    }
+    if (cb < -0.5f) cb = -0.5f;
+    if (cb > 0.5f) cb = 0.5f;
+    if (cr < -0.5) cr = -0.5;
+    if (cr > 0.5) cr = 0.5;
+    YCbCrCodes c;
+    c.y = static_cast<std::uint8_t>(static_cast<int>(double{ys} * 255.0));
+    c.cr = static_cast<std::uint8_t>(128 - static_cast<int>(cr * -255.0));
+    c.cb = static_cast<std::uint8_t>(128 - static_cast<int>(double{cb} * -255.0));
+    return c;
+}
+
+void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                     std::uint8_t* y, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const YCbCrCodes c = dovrak_pixel(r[i], g[i], b[i]);
+        y[i] = c.y;
+        r[i] = c.cr;
+        b[i] = c.cb;
+    }
+}
+
+void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
+                          std::size_t width, std::uint8_t* out) {
+    const unsigned rows = top == bottom ? 1 : 2;
+    std::size_t x = 0, k = 0;
+    for (; x + 1 < width; x += 2, ++k) {
+        const unsigned sum = rows == 2 ? unsigned{top[x]} + top[x + 1] + bottom[x] + bottom[x + 1]
+                                       : unsigned{top[x]} + top[x + 1];
+        out[k] = static_cast<std::uint8_t>(average(sum, 2 * rows));
+    }
+    if (x < width) {
+        const unsigned sum = rows == 2 ? unsigned{top[x]} + bottom[x] : unsigned{top[x]};
+        out[k] = static_cast<std::uint8_t>(average(sum, rows));
+    }
+}
+
+void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
+    const std::size_t w = static_cast<std::size_t>(g.width);
+    const std::size_t h = static_cast<std::size_t>(g.height);
+    const std::size_t n = static_cast<std::size_t>(g.pixels());
+    const std::size_t cw = static_cast<std::size_t>(g.chroma_width());
+    std::uint16_t* rp = frame;
+    const std::uint16_t* gp = frame + n;
+    std::uint16_t* bp = frame + 2 * n;
+    std::uint8_t* cb_out = out + g.yuv420_cb_offset();
+    std::uint8_t* cr_out = out + g.yuv420_cr_offset();
+    // Each block row depends only on its own two pixel rows, so the per-pixel
+    // pass and the averaging run one pair of rows at a time while the rows are
+    // still in cache.
+    for (std::size_t y = 0, j = 0; y < h; y += 2, ++j) {
+        const std::size_t rows = y + 1 < h ? 2 : 1;
+        const std::size_t at = y * w;
+        dovrak_pixels_c(rp + at, gp + at, bp + at, out + at, rows * w);
+        const std::size_t below = rows == 2 ? at + w : at;
+        dovrak_average_row_c(bp + at, bp + below, w, cb_out + j * cw);
+        dovrak_average_row_c(rp + at, rp + below, w, cr_out + j * cw);
+    }
+}
+
+}  // namespace rawframes

@@ -1,0 +1,73 @@
+#include "snr.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace rawframes {
+
+std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std::size_t n) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t d = std::int64_t{t[i]} - std::int64_t{r[i]};
+        sum += static_cast<std::uint64_t>(d * d);
+    }
+    return sum;
+}
+
+double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n) {
+    double sse = 0.0;
+    for (std::uint64_t done = 0; done < n;) {
+        const std::uint64_t run = std::min(n - done, kMaxSseRun);
+        sse += static_cast<double>(squared_error_c(t + done, r + done, static_cast<std::size_t>(run)));
+        done += run;
+    }
+    return sse;
+}
+
+namespace {
+
+// log10(q) formed as log2(q) * log10(2) in extended precision (64-bit
+// significand). On x86 this is the x87 fyl2x instruction with the log10(2)
+// constant, one rounding for the whole product.
+long double log10_extended(double q) {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    long double result;
+    const long double x = q;
+    long double log10_2;
+    __asm__("fldlg2" : "=t"(log10_2));
+    __asm__("fyl2x" : "=t"(result) : "0"(x), "u"(log10_2) : "st(1)");
+    return result;
+#else
+    return std::log2(static_cast<long double>(q)) * 0.301029995663981195213738894724493027L;
+#endif
+}
+
+}  // namespace
+
+double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_squared) {
+    if (sse == 0.0) return 0.0;
+    const double numerator = static_cast<double>(width) * static_cast<double>(height) *
+                             static_cast<double>(peak_squared);
+    const double q = numerator / sse;
+    const long double l = log10_extended(q);
+    return static_cast<double>(10.0L * l);
+}
+
+FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference,
+                       std::int32_t width, std::int32_t height) {
+    const std::uint64_t n = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    FrameSnr f;
+    f.u = static_cast<float>(snr_db(plane_sse(target, reference, n), width, height, kChromaPeakSquared));
+    f.y = snr_db(plane_sse(target + n, reference + n, n), width, height, kLumaPeakSquared);
+    f.v = snr_db(plane_sse(target + 2 * n, reference + 2 * n, n), width, height,
+                 kChromaPeakSquared);
+    return f;
+}
+
+void SnrSums::add(const FrameSnr& f) {
+    y = static_cast<float>(f.y + static_cast<double>(y));
+    u = static_cast<float>(static_cast<double>(f.u) + static_cast<double>(u));
+    v = static_cast<float>(f.v + static_cast<double>(v));
+}
+
+}  // namespace rawframes

@@ -1,0 +1,50 @@
+// Per-plane squared error and signal-to-noise ratio of 16-bit planar frames.
+//
+// Samples are read as signed 16-bit values. Plane 1 is luma (peak 1023, column
+// SnrY), planes 0 and 2 are chroma (peak 2047, columns SnrU and SnrV). SnrU is
+// kept in single precision, SnrY and SnrV in double; the column sums are single
+// precision. These roundings are part of the printed report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rawframes {
+
+// Squared peaks, exact in single precision.
+inline constexpr float kLumaPeakSquared = 1046529.0f;    // 1023 * 1023
+inline constexpr float kChromaPeakSquared = 4190209.0f;  // 2047 * 2047
+
+// Largest run of samples whose squared differences are summed in one 64-bit
+// accumulator without overflow: (2^32 - 1) * 65535^2 < 2^64.
+inline constexpr std::uint64_t kMaxSseRun = 0xFFFFFFFFu;
+
+// Exact sum of (t[i] - r[i])^2 over n <= kMaxSseRun samples. Plain definition.
+std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std::size_t n);
+
+// Sum of squared differences of a whole plane of any length, as a double (exact
+// while the sum is below 2^53, rounded once otherwise).
+double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n);
+
+// 10 * log10(W * H * peak_squared / sse) in decibels, or 0 when sse is 0. The
+// logarithm is taken in extended precision.
+double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_squared);
+
+struct FrameSnr {
+    double y = 0;  // plane 1
+    float u = 0;   // plane 0
+    double v = 0;  // plane 2
+};
+
+// Measures one frame: `target` and `reference` each hold three planes of
+// width * height samples.
+FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference,
+                       std::int32_t width, std::int32_t height);
+
+// The running column sums, each rounded to single precision after every frame.
+struct SnrSums {
+    float y = 0, u = 0, v = 0;
+    void add(const FrameSnr& f);
+};
+
+}  // namespace rawframes

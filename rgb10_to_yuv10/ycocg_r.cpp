@@ -1,0 +1,28 @@
+#include "ycocg_r.hpp"
+
+namespace rawframes {
+
+namespace {
+inline std::int32_t clamp_to(std::int32_t v, std::int32_t hi) { return v > hi ? hi : (v < 0 ? 0 : v); }
+}  // namespace
+
+void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t R = r[i], G = g[i], B = b[i];
+        const std::int32_t co = R - B;
+        const std::int32_t t = B + (co >> 1);
+        const std::int32_t cg = G - t;
+        const std::int32_t y = t + (cg >> 1);
+        g[i] = static_cast<std::uint16_t>(clamp_to(y, 1023));
+        r[i] = static_cast<std::uint16_t>(clamp_to(co + 1024, 2047));
+        b[i] = static_cast<std::uint16_t>(clamp_to(cg + 1024, 2047));
+    }
+}
+
+void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width) {
+    if (height <= 0 || width <= 0) return;
+    const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
+    ycocg_r_planes_c(frame, frame + n, frame + 2 * n, n);
+}
+
+}  // namespace rawframes

@@ -1,0 +1,23 @@
+// Reversible YCoCg-R lifting transform of 10-bit RGB frames.
+//
+// Per sample, with R, G, B read as unsigned 16-bit values:
+//   Co = R - B;  t = B + (Co >> 1);  Cg = G - t;  Y = t + (Cg >> 1)
+// (arithmetic shifts), stored as Co + 1024 and Cg + 1024 clamped to 0..2047 and Y
+// clamped to 0..1023. For 10-bit input the clamps never act and the transform is
+// exactly invertible.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rawframes {
+
+// Transforms n positions in place: r[i], g[i], b[i] become Co + 1024, Y, Cg + 1024.
+// This plain version is the definition the faster variants are checked against.
+void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n);
+
+// Transforms one frame of three consecutive planes in place. Only the product of
+// the dimensions matters; when either is zero or negative nothing changes.
+void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width);
+
+}  // namespace rawframes

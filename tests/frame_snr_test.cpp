@@ -1,0 +1,237 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+
+#include "snr.hpp"
+#include "support.hpp"
+
+using namespace rawframes;
+using namespace testing_support;
+
+namespace {
+
+constexpr std::size_t kDefaultPixels = 160 * 112;
+const std::string kHeader = "\nFrame\tSnrY\tSnrU\tSnrV";
+
+std::string frame_line(int i, const FrameSnr& f) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "\n%d\t%.3f\t%.4f\t%.4f", i, f.y, double{f.u}, f.v);
+    return buf;
+}
+
+// Frames of the default geometry in which plane 1 sample 0..k-1 are 1 and all
+// else is 0: frame k measured against an all-zero frame has luma SSE k.
+std::vector<std::uint16_t> marked_frames(int count) {
+    std::vector<std::uint16_t> s;
+    for (int k = 0; k < count; ++k) {
+        std::vector<std::uint16_t> f(3 * kDefaultPixels, 0);
+        std::fill(f.begin() + kDefaultPixels, f.begin() + kDefaultPixels + k, 1);
+        s.insert(s.end(), f.begin(), f.end());
+    }
+    return s;
+}
+
+FrameSnr luma_only(double sse) { return FrameSnr{snr_db(sse, 160, 112, kLumaPeakSquared), 0, 0}; }
+
+}  // namespace
+
+TEST(SquaredError, IsExactForExtremeAndNegativeSamples) {
+    std::mt19937 rng(99);
+    std::vector<std::int16_t> t(4099), r(4099);
+    const std::int16_t extremes[] = {-32768, 32767, -1, 0, 1, 2047};
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        t[i] = (i % 3 == 0) ? extremes[rng() % 6] : static_cast<std::int16_t>(rng());
+        r[i] = (i % 5 == 0) ? extremes[rng() % 6] : static_cast<std::int16_t>(rng());
+    }
+    t[7] = 32767, r[7] = -32768;  // |d| = 65535, far beyond a 32-bit square
+    std::uint64_t want = 0;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const std::int64_t d = std::int64_t{t[i]} - r[i];
+        want += static_cast<std::uint64_t>(d * d);
+    }
+    EXPECT_EQ(squared_error_c(t.data(), r.data(), t.size()), want);
+    EXPECT_EQ(plane_sse(t.data(), r.data(), t.size()), static_cast<double>(want));
+}
+
+TEST(Snr, ReportedFiguresOfKnownErrors) {
+    char buf[64];
+    // Every sample one off: 10 * log10(peak^2) whatever the size.
+    for (auto [w, h] : {std::pair{160, 112}, std::pair{3, 7}}) {
+        const double sse = double(w) * h;
+        std::snprintf(buf, sizeof buf, "%.3f %.4f", snr_db(sse, w, h, kLumaPeakSquared),
+                      double(float(snr_db(sse, w, h, kChromaPeakSquared))));
+        EXPECT_STREQ(buf, "60.198 66.2224");
+    }
+    // A single error of 1 in a default frame.
+    std::snprintf(buf, sizeof buf, "%.3f", snr_db(1, 160, 112, kLumaPeakSquared));
+    EXPECT_STREQ(buf, "102.731");
+    EXPECT_EQ(snr_db(0, 160, 112, kLumaPeakSquared), 0.0);
+}
+
+TEST(Snr, ChromaUIsSinglePrecisionAndSumsAreRoundedPerFrame) {
+    // 181 samples one above the reference in each plane of a default frame.
+    std::vector<std::int16_t> ref(3 * kDefaultPixels, 100), tgt = ref;
+    for (std::size_t p = 0; p < 3; ++p)
+        std::fill(tgt.begin() + p * kDefaultPixels, tgt.begin() + p * kDefaultPixels + 181, 101);
+    const FrameSnr f = measure_frame(tgt.data(), ref.data(), 160, 112);
+    EXPECT_EQ(frame_line(0, f), "\n0\t80.154\t86.1789\t86.1790");
+    SnrSums sums;
+    sums.add(f);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.4f %.4f %.4f", double(sums.y) / 1.0, double(sums.u) / 1.0,
+                  double(sums.v) / 1.0);
+    EXPECT_STREQ(buf, "80.1541 86.1789 86.1789");
+}
+
+class FrameSnrCli : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string target = dir.path("target.yuv"), reference = dir.path("reference.yuv");
+    RunResult snr(std::vector<std::string> extra) {
+        std::vector<std::string> args{target, reference};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(frame_snr(), args);
+    }
+};
+
+TEST_F(FrameSnrCli, ReportForOneFrameWithDefaultGeometry) {
+    std::vector<std::uint16_t> ref(3 * kDefaultPixels, 100), tgt = ref;
+    for (std::size_t p = 0; p < 3; ++p)
+        std::fill(tgt.begin() + p * kDefaultPixels, tgt.begin() + p * kDefaultPixels + 181, 101);
+    write_file(target, le16_bytes(tgt));
+    write_file(reference, le16_bytes(ref));
+    const RunResult r = snr({"0"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kHeader + "\n0\t80.154\t86.1789\t86.1790" +
+                         "\n\nAverage SNR Y: 80.1541\nAverage SNR U: 86.1789"
+                         "\nAverage SNR V: 86.1789\n");
+
+    // Identical files: zeros, not infinities.
+    write_file(target, le16_bytes(ref));
+    EXPECT_EQ(snr({"0"}).out, kHeader + "\n0\t0.000\t0.0000\t0.0000" +
+                                  "\n\nAverage SNR Y: 0.0000\nAverage SNR U: 0.0000"
+                                  "\nAverage SNR V: 0.0000\n");
+
+    // 65535 reads as -1: a luma error of 1.
+    std::vector<std::uint16_t> one = ref;
+    one[kDefaultPixels + 5] = 65535;
+    ref[kDefaultPixels + 5] = 0;
+    write_file(target, le16_bytes(one));
+    write_file(reference, le16_bytes(ref));
+    const RunResult neg = snr({"0"});
+    const std::string want = kHeader + "\n0\t102.731\t0.0000\t0.0000\n";
+    EXPECT_EQ(neg.out.substr(0, want.size()), want);
+}
+
+TEST_F(FrameSnrCli, FrameSkipAlignsTargetFramesWithEveryNthReferenceFrame) {
+    // Reference frame k differs from the all-zero target by a luma SSE of k, so
+    // each printed SnrY names the reference frame it was measured against.
+    const auto expect_lines = [&](const RunResult& r, std::vector<int> ref_frames) {
+        std::string want = kHeader;
+        SnrSums sums;
+        for (std::size_t i = 0; i < ref_frames.size(); ++i) {
+            const FrameSnr f = luma_only(ref_frames[i]);
+            want += frame_line(static_cast<int>(i), f);
+            sums.add(f);
+        }
+        char avg[128];
+        const double k = float(ref_frames.size());
+        std::snprintf(avg, sizeof avg,
+                      "\n\nAverage SNR Y: %.4f\nAverage SNR U: 0.0000\nAverage SNR V: 0.0000\n",
+                      double{sums.y} / k);
+        EXPECT_EQ(r.out, want + avg);
+        EXPECT_EQ(r.status, 0);
+    };
+    write_file(target, le16_bytes(std::vector<std::uint16_t>(5 * 3 * kDefaultPixels, 0)));
+    write_file(reference, le16_bytes(marked_frames(12)));
+    expect_lines(snr({"1"}), {0, 2, 4, 6, 8});
+    expect_lines(snr({"3"}), {0, 4, 8});
+
+    write_file(target, le16_bytes(std::vector<std::uint16_t>(12 * 3 * kDefaultPixels, 0)));
+    write_file(reference, le16_bytes(marked_frames(5)));
+    for (const char* skip : {"0", "-3", "none"}) expect_lines(snr({skip}), {0, 1, 2, 3, 4});
+
+    // Ten frames each with skip 1: only the five target frames whose reference
+    // frame exists are measured.
+    write_file(target, le16_bytes(std::vector<std::uint16_t>(10 * 3 * kDefaultPixels, 0)));
+    write_file(reference, le16_bytes(marked_frames(10)));
+    expect_lines(snr({"1"}), {0, 2, 4, 6, 8});
+}
+
+TEST_F(FrameSnrCli, GeometryArgumentsAndTrailingPartialFrames) {
+    // 6 x 4 frames; the reference has a trailing partial frame that is ignored.
+    std::vector<std::uint16_t> ref(3 * 24 * 2, 7), tgt = ref;
+    tgt[24 + 3] = 8;  // frame 0, luma
+    auto ref_bytes = le16_bytes(ref);
+    ref_bytes.resize(ref_bytes.size() + 100, 1);
+    write_file(target, le16_bytes(tgt));
+    write_file(reference, ref_bytes);
+    const RunResult hw = snr({"0", "4", "6"});
+    EXPECT_EQ(hw.status, 0);
+    EXPECT_EQ(std::count(hw.out.begin(), hw.out.end(), '\t'), 3 + 2 * 3);
+    EXPECT_EQ(snr({"0", "6", "4"}).out, hw.out);
+    EXPECT_EQ(snr({"0", "4", "6", "extra", "args"}).out, hw.out);
+}
+
+TEST_F(FrameSnrCli, NoWholeFrameToComparePrintsNanAndFails) {
+    write_file(target, std::string(100, '\0'));
+    write_file(reference, le16_bytes(marked_frames(2)));
+    const RunResult r = snr({"0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kHeader + "\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
+}
+
+TEST_F(FrameSnrCli, UsageOpenErrorsAndBadSizes) {
+    const std::string usage = "\nError!\nUsage: " + frame_snr() +
+                              " target_file reference_file frame_skip [height] [width]\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {target}, {target, reference}, {target, reference, "0", "112"}}) {
+        const RunResult r = run(frame_snr(), args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, usage);
+    }
+    const RunResult no_target = snr({"0"});
+    EXPECT_EQ(no_target.status, 255);
+    EXPECT_EQ(no_target.out, "");
+    EXPECT_EQ(no_target.err, "Error open file " + target + "\n");
+    write_file(target, le16_bytes(marked_frames(1)));
+    const RunResult no_ref = snr({"0"});
+    EXPECT_EQ(no_ref.status, 255);
+    EXPECT_EQ(no_ref.out, "");
+    EXPECT_EQ(no_ref.err, "Error open file " + reference + "\n");
+
+    write_file(reference, le16_bytes(marked_frames(1)));
+    for (const auto& hw : std::vector<std::pair<std::string, std::string>>{
+             {"0", "160"}, {"112", "x"}, {"-112", "-160"}, {"-1", "5"}}) {
+        const RunResult r = snr({"0", hw.first, hw.second});
+        EXPECT_EQ(r.status, 1) << hw.first << " " << hw.second;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("frame-snr: ", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(FrameSnrCli, SkippedReferenceFramesPastTwoGibibytes) {
+    // Reference frame 20001 starts past 2^31 bytes; with frame_skip 20000 the
+    // second target frame is measured against it. The reference is sparse.
+    const std::uint64_t frame = 6 * kDefaultPixels;
+    const std::uint64_t far = 20001;
+    write_file(target, le16_bytes(std::vector<std::uint16_t>(2 * 3 * kDefaultPixels, 0)));
+    {
+        const int fd = ::open(reference.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>((far + 1) * frame)), 0);
+        const auto marked = le16_bytes(marked_frames(4));  // frame 3 has luma SSE 3
+        ASSERT_EQ(::pwrite(fd, marked.data() + 3 * frame, frame, static_cast<off_t>(far * frame)),
+                  static_cast<ssize_t>(frame));
+        ::close(fd);
+    }
+    const RunResult r = snr({"20000"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string want = kHeader + frame_line(0, luma_only(0)) + frame_line(1, luma_only(3));
+    EXPECT_EQ(r.out.substr(0, want.size() + 2), want + "\n\n");
+}

@@ -1,0 +1,219 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <random>
+
+#include "support.hpp"
+#include "ycocg_r.hpp"
+
+using namespace rawframes;
+using namespace testing_support;
+
+namespace {
+
+using Triple = std::array<std::uint16_t, 3>;
+
+Triple transform_one(Triple rgb) {
+    std::uint16_t r = rgb[0], g = rgb[1], b = rgb[2];
+    ycocg_r_planes_c(&r, &g, &b, 1);
+    return {r, g, b};
+}
+
+}  // namespace
+
+TEST(YCoCgR, KnownSamplesIncludingClampedOnes) {
+    struct Case {
+        Triple rgb, out;  // out: Co + 1024, Y, Cg + 1024
+    };
+    const Case cases[] = {
+        {{1023, 1023, 1023}, {1024, 1023, 1024}},
+        {{1023, 0, 0}, {2047, 255, 513}},
+        {{0, 1023, 0}, {1024, 511, 2047}},
+        {{0, 0, 1023}, {1, 255, 513}},
+        {{0, 0, 0}, {1024, 0, 1024}},
+        {{4000, 0, 0}, {2047, 1000, 0}},           // Co 5024 and Cg -976 clamped
+        {{5000, 5000, 5000}, {1024, 1023, 1024}},  // Y 5000 clamped
+        {{65535, 65535, 0}, {2047, 1023, 2047}},
+        {{0, 0, 65535}, {0, 1023, 0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(transform_one(c.rgb), c.out) << c.rgb[0] << "," << c.rgb[1] << "," << c.rgb[2];
+    }
+}
+
+TEST(YCoCgR, IsExactlyInvertibleForTenBitInput) {
+    std::mt19937 rng(1234);
+    std::uniform_int_distribution<int> ten_bit(0, 1023);
+    for (int i = 0; i < 200000; ++i) {
+        const Triple in{static_cast<std::uint16_t>(ten_bit(rng)),
+                        static_cast<std::uint16_t>(ten_bit(rng)),
+                        static_cast<std::uint16_t>(ten_bit(rng))};
+        const Triple out = transform_one(in);
+        const int co = out[0] - 1024, y = out[1], cg = out[2] - 1024;
+        const int t = y - (cg >> 1);
+        const int g = cg + t;
+        const int b = t - (co >> 1);
+        const int r = b + co;
+        ASSERT_EQ((Triple{static_cast<std::uint16_t>(r), static_cast<std::uint16_t>(g),
+                          static_cast<std::uint16_t>(b)}),
+                  in);
+    }
+}
+
+TEST(YCoCgR, FrameWithNonPositiveDimensionIsLeftAlone) {
+    std::vector<std::uint16_t> frame = rgb16_frame(4, 1023, 0, 0);
+    const auto before = frame;
+    ycocg_r_frame(frame.data(), 0, 4);
+    ycocg_r_frame(frame.data(), -2, -2);
+    EXPECT_EQ(frame, before);
+    ycocg_r_frame(frame.data(), 2, 2);
+    EXPECT_EQ(frame, rgb16_frame(4, 2047, 255, 513));
+}
+
+class Rgb10ToYuv10Cli : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string in = dir.path("in.rgb"), out = dir.path("out.yuv");
+    // Three 2 x 2 frames: pure red, pure green, pure blue.
+    void write_three_frames() {
+        std::vector<std::uint16_t> s = rgb16_frame(4, 1023, 0, 0);
+        for (auto f : {rgb16_frame(4, 0, 1023, 0), rgb16_frame(4, 0, 0, 1023)})
+            s.insert(s.end(), f.begin(), f.end());
+        write_file(in, le16_bytes(s));
+    }
+    std::vector<std::uint16_t> expected_frames(int count) {
+        std::vector<std::uint16_t> s;
+        const std::vector<std::uint16_t> frames[] = {rgb16_frame(4, 2047, 255, 513),
+                                                     rgb16_frame(4, 1024, 511, 2047),
+                                                     rgb16_frame(4, 1, 255, 513)};
+        for (int i = 0; i < count; ++i) s.insert(s.end(), frames[i].begin(), frames[i].end());
+        return s;
+    }
+};
+
+TEST_F(Rgb10ToYuv10Cli, ConvertsUpToNumFrameFramesOrTheEndOfInput) {
+    write_three_frames();
+    struct Case {
+        const char* num_frame;
+        int frames;
+    };
+    for (Case c : {Case{"2", 2}, Case{"3", 3}, Case{"10", 3}, Case{"-1", 3}, Case{"0", 0}}) {
+        const RunResult r = run(rgb10_to_yuv10(), {in, out, "2", "2", c.num_frame});
+        EXPECT_EQ(r.status, 0) << c.num_frame;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(le16_samples(read_file(out)), expected_frames(c.frames)) << c.num_frame;
+    }
+}
+
+TEST_F(Rgb10ToYuv10Cli, PartialLastFrameIsZeroFilledAndWarned) {
+    // One whole frame, then 5 bytes: two whole samples (R = 1023, 1023) and a
+    // stray byte; every other sample of that frame counts as 0.
+    std::vector<std::uint8_t> bytes = le16_bytes(rgb16_frame(4, 0, 0, 1023));
+    for (std::uint8_t b : {0xFF, 0x03, 0xFF, 0x03, 0x07}) bytes.push_back(b);
+    write_file(in, bytes);
+    const RunResult r = run(rgb10_to_yuv10(), {in, out, "2", "2", "5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("rgb10-to-yuv10: "), std::string::npos);
+    EXPECT_NE(r.err.find(in), std::string::npos);
+
+    std::vector<std::uint16_t> want = rgb16_frame(4, 1, 255, 513);
+    // Second frame: R = 1023, 1023, 0, 0 with G = B = 0.
+    const std::vector<std::uint16_t> second = {2047, 2047, 1024, 1024, 255, 255, 0, 0,
+                                               513,  513,  1024, 1024};
+    want.insert(want.end(), second.begin(), second.end());
+    EXPECT_EQ(le16_samples(read_file(out)), want);
+
+    // A single leftover byte ends the loop without another frame.
+    bytes.resize(24 + 1);
+    write_file(in, bytes);
+    const RunResult one = run(rgb10_to_yuv10(), {in, out, "2", "2", "5"});
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.err, "");
+    EXPECT_EQ(read_file(out).size(), 24u);
+}
+
+TEST_F(Rgb10ToYuv10Cli, UsageAndOpenErrorsKeepTheirMessages) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {in, out, "2", "2"}, {in, out, "2", "2", "1", "extra"}}) {
+        const RunResult r = run(rgb10_to_yuv10(), args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "Usage : " + rgb10_to_yuv10() +
+                             " input_rgb10 output_yuv10 width height num_frame\n");
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const RunResult missing = run(rgb10_to_yuv10(), {in, out, "2", "2", "1"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, in + " file open error \n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    write_three_frames();
+    const std::string bad_out = dir.path("no/such/dir/out.yuv");
+    const RunResult unwritable = run(rgb10_to_yuv10(), {in, bad_out, "2", "2", "1"});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, bad_out + " file open error \n");
+}
+
+TEST_F(Rgb10ToYuv10Cli, BadSizesAndSameFileAreRefusedBeforeTouchingAnything) {
+    write_three_frames();
+    const auto original = read_file(in);
+    for (const auto& wh : std::vector<std::pair<std::string, std::string>>{
+             {"0", "2"}, {"2", "0"}, {"-2", "-2"}, {"abc", "2"}, {"65536", "65536000"}}) {
+        const RunResult r = run(rgb10_to_yuv10(), {in, out, wh.first, wh.second, "1"});
+        EXPECT_EQ(r.status, 1) << wh.first << " x " << wh.second;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("rgb10-to-yuv10: ", 0), 0u) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    const RunResult same = run(rgb10_to_yuv10(), {in, in, "2", "2", "3"});
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("same file"), std::string::npos);
+    EXPECT_EQ(read_file(in), original);
+}
+
+TEST_F(Rgb10ToYuv10Cli, FailedWriteIsAnError) {
+    write_three_frames();
+    const RunResult r = run(rgb10_to_yuv10(), {in, "/dev/full", "2", "2", "3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("/dev/full"), std::string::npos);
+}
+
+TEST_F(Rgb10ToYuv10Cli, ConvertsFramesPastTwoGibibytes) {
+    // 1024 x 512 frames take 3 MiB; the last of these 684 frames starts past
+    // 2^31 bytes. The input is sparse; only its last frame holds data (pure red).
+    const std::int32_t w = 1024, h = 512;
+    const std::uint64_t frame = 6ull * w * h;
+    const std::uint64_t frames = (std::uint64_t{1} << 31) / frame + 2;
+    {
+        const int fd = ::open(in.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(frames * frame)), 0);
+        const auto red = le16_bytes(rgb16_frame(std::size_t(w) * h, 1023, 0, 0));
+        ASSERT_EQ(::pwrite(fd, red.data(), red.size(), static_cast<off_t>((frames - 1) * frame)),
+                  static_cast<ssize_t>(red.size()));
+        ::close(fd);
+    }
+    const RunResult r = run(rgb10_to_yuv10(), {in, out, std::to_string(w), std::to_string(h), "-1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(std::filesystem::file_size(out), frames * frame);
+
+    const int fd = ::open(out.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<std::uint8_t> last(frame);
+    ASSERT_EQ(::pread(fd, last.data(), frame, static_cast<off_t>((frames - 1) * frame)),
+              static_cast<ssize_t>(frame));
+    std::vector<std::uint8_t> before(frame);
+    ASSERT_EQ(::pread(fd, before.data(), frame, static_cast<off_t>((frames - 2) * frame)),
+              static_cast<ssize_t>(frame));
+    ::close(fd);
+    EXPECT_EQ(le16_samples(last), rgb16_frame(std::size_t(w) * h, 2047, 255, 513));
+    EXPECT_EQ(le16_samples(before), rgb16_frame(std::size_t(w) * h, 1024, 0, 1024));
+}

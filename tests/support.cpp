@@ -1,0 +1,117 @@
+#include "support.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testing_support {
+
+ScratchDir::ScratchDir() {
+    std::string templ = (fs::temp_directory_path() / "rawframes-test-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = templ;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+}
+
+std::vector<std::uint8_t> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    write_file(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::uint8_t> le16_bytes(const std::vector<std::uint16_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(samples.size() * 2);
+    for (std::uint16_t s : samples) {
+        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+    }
+    return bytes;
+}
+
+std::vector<std::uint16_t> le16_samples(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return samples;
+}
+
+std::vector<std::uint16_t> rgb16_frame(std::size_t n, std::uint16_t r, std::uint16_t g,
+                                       std::uint16_t b) {
+    std::vector<std::uint16_t> f(3 * n);
+    std::fill(f.begin(), f.begin() + n, r);
+    std::fill(f.begin() + n, f.begin() + 2 * n, g);
+    std::fill(f.begin() + 2 * n, f.end(), b);
+    return f;
+}
+
+namespace {
+std::string slurp_and_remove(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ::unlink(path.c_str());
+    return s;
+}
+}  // namespace
+
+RunResult run(const std::string& program, const std::vector<std::string>& args) {
+    static int counter = 0;
+    const std::string base = (fs::temp_directory_path() /
+                              ("rawframes-run-" + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++)))
+                                 .string();
+    const std::string out_path = base + ".out", err_path = base + ".err";
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + program);
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+
+    RunResult r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = slurp_and_remove(out_path);
+    r.err = slurp_and_remove(err_path);
+    return r;
+}
+
+std::string rgb10_to_yuv10() { return RAWFRAMES_RGB10_TO_YUV10; }
+std::string frame_snr() { return RAWFRAMES_FRAME_SNR; }
+std::string dovrak() { return RAWFRAMES_DOVRAK; }
+std::string yuv420_to_rgb() { return RAWFRAMES_YUV420_TO_RGB; }
+
+}  // namespace testing_support

@@ -1,0 +1,54 @@
+// Helpers for the tests: a scratch directory, whole-file reads and writes, frame
+// builders, and running the real programs with their output captured.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+// A fresh directory that is removed with everything in it at the end of a test.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+private:
+    fs::path dir_;
+};
+
+std::vector<std::uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void write_file(const std::string& path, const std::string& bytes);
+
+// 16-bit samples as little-endian bytes.
+std::vector<std::uint8_t> le16_bytes(const std::vector<std::uint16_t>& samples);
+std::vector<std::uint16_t> le16_samples(const std::vector<std::uint8_t>& bytes);
+
+// One Planar16Frame of n pixels per plane with every R, G and B sample given.
+std::vector<std::uint16_t> rgb16_frame(std::size_t n, std::uint16_t r, std::uint16_t g,
+                                       std::uint16_t b);
+
+struct RunResult {
+    int status = -1;  // exit status 0..255, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args`, standard input from /dev/null.
+RunResult run(const std::string& program, const std::vector<std::string>& args);
+
+// Paths of the built programs.
+std::string rgb10_to_yuv10();
+std::string frame_snr();
+std::string dovrak();
+std::string yuv420_to_rgb();
+
+}  // namespace testing_support

@@ -1,0 +1,77 @@
+#include "yuv420_kernel.hpp"
+
+#include <bit>
+#include <cfloat>
+
+#if FLT_EVAL_METHOD != 0
+#error "the conversion needs floating-point operations evaluated in their own type"
+#endif
+#ifdef __FAST_MATH__
+#error "the conversion must not be built with -ffast-math"
+#endif
+
+namespace rawframes {
+
+namespace {
+
+// Single-precision constants, used as exactly these values.
+constexpr float kInv255 = 1.0f / 255.0f;
+constexpr float kCrGain = 1.5748f;
+constexpr float kCbGain = 1.8556f;
+constexpr float kWeightR = 0.2126f;
+constexpr float kWeightB = 0.0722f;
+constexpr float kInvWeightG = 1.3982103f;
+static_assert(std::bit_cast<std::uint32_t>(kInv255) == 0x3B808081u);
+static_assert(std::bit_cast<std::uint32_t>(kCrGain) == 0x3FC9930Cu);
+static_assert(std::bit_cast<std::uint32_t>(kCbGain) == 0x3FED844Du);
+static_assert(std::bit_cast<std::uint32_t>(kWeightR) == 0x3E59B3D0u);
+static_assert(std::bit_cast<std::uint32_t>(kWeightB) == 0x3D93DD98u);
+static_assert(std::bit_cast<std::uint32_t>(kInvWeightG) == 0x3FB2F88Eu);
+
+template <class T>
+std::uint8_t clamp_to_byte(T v) {
+    if (!(v >= T{0})) v = T{0};  // negative or NaN
+    if (v > T{255}) v = T{255};
+    return static_cast<std::uint8_t>(static_cast<int>(v));
+}
+
+}  // namespace
+
+Rgb8 yuv_to_rgb_pixel(std::uint8_t Y, std::uint8_t Cb, std::uint8_t Cr) {
+    const double inv255 = kInv255;
+    const double y = Y * inv255;
+    const float r = static_cast<float>(((Cr - 128) * inv255) * double{kCrGain} + y);
+    const float b = static_cast<float>(((Cb - 128) * inv255) * double{kCbGain} + y);
+    const double g = ((y - double{r} * double{kWeightR}) - double{b} * double{kWeightB}) *
+                     double{kInvWeightG};
+    const float rs = static_cast<float>(double{r} * 255.0);
+    const float gs = static_cast<float>(g * 255.0);
+    const double bs = double{b} * 255.0;
+    return Rgb8{clamp_to_byte(rs), clamp_to_byte(gs), clamp_to_byte(bs)};
+}
+
+void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                  std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x) {
+        const Rgb8 p = yuv_to_rgb_pixel(y[x], cb[x / 2], cr[x / 2]);
+        r[x] = p.r;
+        g[x] = p.g;
+        b[x] = p.b;
+    }
+}
+
+void yuv420_to_rgb_frame(const std::uint8_t* in, std::uint8_t* out, const FrameGeometry& g) {
+    const std::size_t w = static_cast<std::size_t>(g.width);
+    const std::size_t h = static_cast<std::size_t>(g.height);
+    const std::size_t n = static_cast<std::size_t>(g.pixels());
+    const std::size_t cw = static_cast<std::size_t>(g.chroma_width());
+    const std::uint8_t* cb = in + g.yuv420_cb_offset();
+    const std::uint8_t* cr = in + g.yuv420_cr_offset();
+    for (std::size_t row = 0; row < h; ++row) {
+        const std::size_t at = row * w;
+        const std::size_t c = (row / 2) * cw;
+        yuv420_row_c(in + at, cb + c, cr + c, out + at, out + n + at, out + 2 * n + at, w);
+    }
+}
+
+}  // namespace rawframes
