@@ -9,13 +9,18 @@
 
 namespace rawframes {
 
-inline constexpr std::size_t kBufferAlignment = 64;
+// Buffers start on a 2 MiB boundary so that large frames can be backed by huge
+// pages, which makes the kernel's copies into and out of them cheaper.
+inline constexpr std::size_t kBufferAlignment = std::size_t{2} << 20;
 
 struct AlignedDelete {
     void operator()(void* p) const noexcept {
         ::operator delete(p, std::align_val_t{kBufferAlignment});
     }
 };
+
+// Asks for huge pages behind a buffer of at least 2 MiB; only a hint.
+void advise_huge_pages(void* p, std::size_t bytes);
 
 template <class T>
 using FrameBuffer = std::unique_ptr<T[], AlignedDelete>;
@@ -27,8 +32,9 @@ template <class T>
 FrameBuffer<T> allocate_frame(std::uint64_t count) {
     constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(T);
     if (count == 0 || count > kLimit) return FrameBuffer<T>{};
-    void* p = ::operator new(static_cast<std::size_t>(count) * sizeof(T),
-                             std::align_val_t{kBufferAlignment}, std::nothrow);
+    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
+    void* p = ::operator new(bytes, std::align_val_t{kBufferAlignment}, std::nothrow);
+    if (p != nullptr) advise_huge_pages(p, bytes);
     return FrameBuffer<T>{static_cast<T*>(p)};
 }
 

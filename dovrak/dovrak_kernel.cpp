@@ -86,6 +86,37 @@ void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
     }
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define RAWFRAMES_X86_VARIANTS 1
+void dovrak_pixels_avx2(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,
+                        std::size_t);
+void dovrak_pixels_avx512(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,
+                          std::size_t);
+void dovrak_average_row_avx2(const std::uint16_t*, const std::uint16_t*, std::size_t,
+                             std::uint8_t*);
+#endif
+
+std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants() {
+    static const KernelVariant<DovrakPixelsFn> variants[] = {
+        {"plain", Isa::kPlain, dovrak_pixels_c},
+#ifdef RAWFRAMES_X86_VARIANTS
+        {"avx2", Isa::kAvx2, dovrak_pixels_avx2},
+        {"avx512", Isa::kAvx512, dovrak_pixels_avx512},
+#endif
+    };
+    return variants;
+}
+
+std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants() {
+    static const KernelVariant<DovrakAverageFn> variants[] = {
+        {"plain", Isa::kPlain, dovrak_average_row_c},
+#ifdef RAWFRAMES_X86_VARIANTS
+        {"avx2", Isa::kAvx2, dovrak_average_row_avx2},
+#endif
+    };
+    return variants;
+}
+
 void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
     const std::size_t w = static_cast<std::size_t>(g.width);
     const std::size_t h = static_cast<std::size_t>(g.height);
@@ -96,16 +127,18 @@ void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& 
     std::uint16_t* bp = frame + 2 * n;
     std::uint8_t* cb_out = out + g.yuv420_cb_offset();
     std::uint8_t* cr_out = out + g.yuv420_cr_offset();
+    static const DovrakPixelsFn pixels = best_variant(dovrak_pixels_variants());
+    static const DovrakAverageFn average_row = best_variant(dovrak_average_variants());
     // Each block row depends only on its own two pixel rows, so the per-pixel
     // pass and the averaging run one pair of rows at a time while the rows are
     // still in cache.
     for (std::size_t y = 0, j = 0; y < h; y += 2, ++j) {
         const std::size_t rows = y + 1 < h ? 2 : 1;
         const std::size_t at = y * w;
-        dovrak_pixels_c(rp + at, gp + at, bp + at, out + at, rows * w);
+        pixels(rp + at, gp + at, bp + at, out + at, rows * w);
         const std::size_t below = rows == 2 ? at + w : at;
-        dovrak_average_row_c(bp + at, bp + below, w, cb_out + j * cw);
-        dovrak_average_row_c(rp + at, rp + below, w, cr_out + j * cw);
+        average_row(bp + at, bp + below, w, cb_out + j * cw);
+        average_row(rp + at, rp + below, w, cr_out + j * cw);
     }
 }
 

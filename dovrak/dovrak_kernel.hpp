@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu.hpp"
 #include "geometry.hpp"
 
 namespace rawframes {
@@ -36,7 +37,17 @@ void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
 void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
                           std::size_t width, std::uint8_t* out);
 
-// Converts one frame. `frame` holds the R, G and B planes (W x H samples each,
+using DovrakPixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                               std::uint8_t* y, std::size_t n);
+using DovrakAverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
+                                 std::size_t width, std::uint8_t* out);
+
+// Every version of the two row functions built into this binary, plain first;
+// the caller checks cpu_supports() before running one.
+std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants();
+std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants();
+
+// Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G and B planes (W x H samples each,
 // host order); the R and B planes are overwritten by chroma codes. `out`
 // receives the whole Yuv420Frame.
 void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);

@@ -14,11 +14,26 @@ std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std:
     return sum;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+std::uint64_t squared_error_avx2(const std::int16_t*, const std::int16_t*, std::size_t);
+#endif
+
+std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
+    static const KernelVariant<SquaredErrorFn> variants[] = {
+        {"plain", Isa::kPlain, squared_error_c},
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        {"avx2", Isa::kAvx2, squared_error_avx2},
+#endif
+    };
+    return variants;
+}
+
 double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n) {
+    static const SquaredErrorFn squared_error = best_variant(squared_error_variants());
     double sse = 0.0;
     for (std::uint64_t done = 0; done < n;) {
         const std::uint64_t run = std::min(n - done, kMaxSseRun);
-        sse += static_cast<double>(squared_error_c(t + done, r + done, static_cast<std::size_t>(run)));
+        sse += static_cast<double>(squared_error(t + done, r + done, static_cast<std::size_t>(run)));
         done += run;
     }
     return sse;

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu.hpp"
+
 namespace rawframes {
 
 // Squared peaks, exact in single precision.
@@ -21,6 +23,12 @@ inline constexpr std::uint64_t kMaxSseRun = 0xFFFFFFFFu;
 
 // Exact sum of (t[i] - r[i])^2 over n <= kMaxSseRun samples. Plain definition.
 std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std::size_t n);
+
+using SquaredErrorFn = std::uint64_t (*)(const std::int16_t* t, const std::int16_t* r, std::size_t n);
+
+// Every version of the squared-error sum built into this binary, plain first;
+// the caller checks cpu_supports() before running one.
+std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants();
 
 // Sum of squared differences of a whole plane of any length, as a double (exact
 // while the sum is below 2^53, rounded once otherwise).

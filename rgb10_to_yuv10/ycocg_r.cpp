@@ -19,10 +19,25 @@ void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std:
     }
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+void ycocg_r_planes_avx2(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
+#endif
+
+std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
+    static const KernelVariant<YCoCgRPlanesFn> variants[] = {
+        {"plain", Isa::kPlain, ycocg_r_planes_c},
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        {"avx2", Isa::kAvx2, ycocg_r_planes_avx2},
+#endif
+    };
+    return variants;
+}
+
 void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width) {
     if (height <= 0 || width <= 0) return;
     const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
-    ycocg_r_planes_c(frame, frame + n, frame + 2 * n, n);
+    static const YCoCgRPlanesFn planes = best_variant(ycocg_r_variants());
+    planes(frame, frame + n, frame + 2 * n, n);
 }
 
 }  // namespace rawframes

@@ -10,14 +10,24 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu.hpp"
+
 namespace rawframes {
 
 // Transforms n positions in place: r[i], g[i], b[i] become Co + 1024, Y, Cg + 1024.
 // This plain version is the definition the faster variants are checked against.
 void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n);
 
+using YCoCgRPlanesFn = void (*)(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b,
+                               std::size_t n);
+
+// Every version of the plane transform built into this binary, plain first;
+// the caller checks cpu_supports() before running one.
+std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants();
+
 // Transforms one frame of three consecutive planes in place. Only the product of
-// the dimensions matters; when either is zero or negative nothing changes.
+// the dimensions matters; when either is zero or negative nothing changes. Uses
+// the fastest version this processor supports.
 void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width);
 
 }  // namespace rawframes

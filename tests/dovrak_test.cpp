@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 
@@ -196,4 +197,50 @@ TEST_F(DovrakCli, NeverOverwritesItsInputAndReportsFailedWrites) {
     const RunResult full = run(dovrak(), {in, "/dev/full", "2", "2"});
     EXPECT_EQ(full.status, 255);
     EXPECT_EQ(full.err, "dovrak: cannot write /dev/full: No space left on device\n");
+}
+
+TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
+    std::mt19937 rng(77);
+    for (const auto& v : dovrak_pixels_variants()) {
+        if (!cpu_supports(v.isa)) {
+            std::printf("skipping %s: not supported by this processor\n", v.name);
+            continue;
+        }
+        // Rows of many lengths (vector bodies and tails), 10-bit samples, full
+        // 16-bit samples and the boundary values.
+        for (int round = 0; round < 3000; ++round) {
+            const std::size_t n = 1 + rng() % 2000;
+            const unsigned max = round % 3 == 0 ? 65535 : 1023;
+            std::vector<std::uint16_t> r(n), g(n), b(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                r[i] = static_cast<std::uint16_t>(rng() % (max + 1));
+                g[i] = static_cast<std::uint16_t>(rng() % (max + 1));
+                b[i] = static_cast<std::uint16_t>(rng() % (max + 1));
+                if (round % 5 == 1 && i % 3 == 0) r[i] = g[i] = b[i] = (i % 2) ? 1023 : 0;
+            }
+            auto r2 = r, b2 = b;
+            std::vector<std::uint8_t> y1(n), y2(n);
+            dovrak_pixels_c(r.data(), g.data(), b.data(), y1.data(), n);
+            v.fn(r2.data(), g.data(), b2.data(), y2.data(), n);
+            ASSERT_EQ(y1, y2) << v.name << " n=" << n;
+            ASSERT_EQ(r, r2) << v.name << " n=" << n;
+            ASSERT_EQ(b, b2) << v.name << " n=" << n;
+        }
+    }
+    for (const auto& v : dovrak_average_variants()) {
+        if (!cpu_supports(v.isa)) continue;
+        for (std::size_t width = 1; width < 80; ++width) {
+            std::vector<std::uint16_t> top(width), bottom(width);
+            for (std::size_t x = 0; x < width; ++x) {
+                top[x] = static_cast<std::uint16_t>(1 + rng() % 255);
+                bottom[x] = static_cast<std::uint16_t>(1 + rng() % 255);
+            }
+            std::vector<std::uint8_t> want((width + 1) / 2), got(want.size());
+            for (const std::uint16_t* below : {bottom.data(), top.data()}) {
+                dovrak_average_row_c(top.data(), below, width, want.data());
+                v.fn(top.data(), below, width, got.data());
+                ASSERT_EQ(want, got) << v.name << " width " << width;
+            }
+        }
+    }
 }

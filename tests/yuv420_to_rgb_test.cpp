@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 
@@ -181,5 +182,35 @@ TEST(RoundTrip, OddSizesThroughBothProgramsByteForByte) {
         const auto back = read_file(dir.path("b.rgb"));
         for (std::size_t i = 0; i < 3 * n; ++i)
             EXPECT_NEAR(back[i], rgb[i] * 255.0 / 1023.0, 12.0) << w << " x " << h << " @" << i;
+    }
+}
+
+TEST(Yuv420ToRgb, EveryFastRowMatchesThePlainRowOnAllInputs) {
+    // Rows of assorted widths (vector bodies and scalar tails) in which every
+    // (Y, Cb, Cr) combination occurs; all 2^24 inputs for each variant.
+    for (const auto& v : yuv420_row_variants()) {
+        if (!cpu_supports(v.isa)) {
+            std::printf("skipping %s: not supported by this processor\n", v.name);
+            continue;
+        }
+        for (std::size_t width : {std::size_t{512}, std::size_t{37}}) {
+            std::vector<std::uint8_t> y(width), cb((width + 1) / 2), cr((width + 1) / 2);
+            std::vector<std::uint8_t> want(3 * width), got(3 * width);
+            std::uint64_t mismatches = 0;
+            const int rounds = width == 512 ? 65536 : 4096;
+            for (int k = 0; k < rounds; ++k) {
+                for (std::size_t x = 0; x < width; ++x) y[x] = static_cast<std::uint8_t>(x * 7 + k);
+                for (std::size_t c = 0; c < cb.size(); ++c) {
+                    cb[c] = static_cast<std::uint8_t>(width == 512 ? k >> 8 : k * 13 + c * 5);
+                    cr[c] = static_cast<std::uint8_t>(width == 512 ? k : k * 29 + c * 3);
+                }
+                yuv420_row_c(y.data(), cb.data(), cr.data(), want.data(), want.data() + width,
+                             want.data() + 2 * width, width);
+                v.fn(y.data(), cb.data(), cr.data(), got.data(), got.data() + width,
+                     got.data() + 2 * width, width);
+                mismatches += want != got;
+            }
+            EXPECT_EQ(mismatches, 0u) << v.name << " width " << width;
+        }
     }
 }

@@ -60,6 +60,24 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
     }
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+void yuv420_row_avx2(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
+                     std::uint8_t*, std::uint8_t*, std::size_t);
+void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*,
+                       std::uint8_t*, std::uint8_t*, std::uint8_t*, std::size_t);
+#endif
+
+std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants() {
+    static const KernelVariant<Yuv420RowFn> variants[] = {
+        {"plain", Isa::kPlain, yuv420_row_c},
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        {"avx2", Isa::kAvx2, yuv420_row_avx2},
+        {"avx512", Isa::kAvx512, yuv420_row_avx512},
+#endif
+    };
+    return variants;
+}
+
 void yuv420_to_rgb_frame(const std::uint8_t* in, std::uint8_t* out, const FrameGeometry& g) {
     const std::size_t w = static_cast<std::size_t>(g.width);
     const std::size_t h = static_cast<std::size_t>(g.height);
@@ -67,10 +85,11 @@ void yuv420_to_rgb_frame(const std::uint8_t* in, std::uint8_t* out, const FrameG
     const std::size_t cw = static_cast<std::size_t>(g.chroma_width());
     const std::uint8_t* cb = in + g.yuv420_cb_offset();
     const std::uint8_t* cr = in + g.yuv420_cr_offset();
+    static const Yuv420RowFn row_fn = best_variant(yuv420_row_variants());
     for (std::size_t row = 0; row < h; ++row) {
         const std::size_t at = row * w;
         const std::size_t c = (row / 2) * cw;
-        yuv420_row_c(in + at, cb + c, cr + c, out + at, out + n + at, out + 2 * n + at, w);
+        row_fn(in + at, cb + c, cr + c, out + at, out + n + at, out + 2 * n + at, w);
     }
 }
 

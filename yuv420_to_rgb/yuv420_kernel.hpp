@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu.hpp"
 #include "geometry.hpp"
 
 namespace rawframes {
@@ -25,7 +26,15 @@ Rgb8 yuv_to_rgb_pixel(std::uint8_t y, std::uint8_t cb, std::uint8_t cr);
 void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
                   std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width);
 
-// Converts one Yuv420Frame `in` into the three planes of `out`.
+using Yuv420RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                            std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width);
+
+// Every version of the row function built into this binary, plain first; the
+// caller checks cpu_supports() before running one.
+std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants();
+
+// Converts one Yuv420Frame `in` into the three planes of `out`, with the fastest
+// row function this processor supports.
 void yuv420_to_rgb_frame(const std::uint8_t* in, std::uint8_t* out, const FrameGeometry& g);
 
 }  // namespace rawframes

@@ -1,0 +1,114 @@
+// Micro-benchmarks of every kernel variant this processor supports, on one
+// 1920 x 1080 frame of structured data; rates are in pixels per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cpu.hpp"
+#include "dovrak_kernel.hpp"
+#include "snr.hpp"
+#include "ycocg_r.hpp"
+#include "yuv420_kernel.hpp"
+
+using namespace rawframes;
+
+namespace {
+
+constexpr std::size_t kW = 1920, kH = 1080, kN = kW * kH;
+
+std::vector<std::uint16_t> ten_bit_planes() {
+    std::vector<std::uint16_t> v(3 * kN);
+    std::mt19937 rng(1);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<std::uint16_t>(((i % kW) * 1023 / kW + (rng() % 16)) % 1024);
+    return v;
+}
+
+template <class Fn, class Body>
+void register_variants(const std::string& kernel, std::span<const KernelVariant<Fn>> variants,
+                       Body body) {
+    for (const auto& v : variants) {
+        if (!cpu_supports(v.isa)) continue;
+        benchmark::RegisterBenchmark((kernel + "/" + v.name).c_str(),
+                                     [fn = v.fn, body](benchmark::State& state) {
+                                         body(state, fn);
+                                         state.SetItemsProcessed(state.iterations() * kN);
+                                     })
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_variants<YCoCgRPlanesFn>(
+        "ycocg_r", ycocg_r_variants(), [](benchmark::State& state, YCoCgRPlanesFn fn) {
+            const auto source = ten_bit_planes();
+            auto frame = source;
+            for (auto _ : state) {
+                state.PauseTiming();
+                frame = source;
+                state.ResumeTiming();
+                fn(frame.data(), frame.data() + kN, frame.data() + 2 * kN, kN);
+                benchmark::DoNotOptimize(frame.data());
+            }
+        });
+    register_variants<SquaredErrorFn>(
+        "squared_error", squared_error_variants(), [](benchmark::State& state, SquaredErrorFn fn) {
+            const auto a = ten_bit_planes();
+            auto b = a;
+            for (std::size_t i = 0; i < b.size(); i += 3) b[i] = static_cast<std::uint16_t>(b[i] ^ 1);
+            const auto* t = reinterpret_cast<const std::int16_t*>(a.data());
+            const auto* r = reinterpret_cast<const std::int16_t*>(b.data());
+            for (auto _ : state) {
+                // The three planes of one frame.
+                benchmark::DoNotOptimize(fn(t, r, kN) + fn(t + kN, r + kN, kN) +
+                                         fn(t + 2 * kN, r + 2 * kN, kN));
+            }
+        });
+    register_variants<DovrakPixelsFn>(
+        "dovrak_pixels", dovrak_pixels_variants(), [](benchmark::State& state, DovrakPixelsFn fn) {
+            const auto source = ten_bit_planes();
+            auto frame = source;
+            std::vector<std::uint8_t> y(kN);
+            for (auto _ : state) {
+                state.PauseTiming();
+                frame = source;
+                state.ResumeTiming();
+                fn(frame.data(), frame.data() + kN, frame.data() + 2 * kN, y.data(), kN);
+                benchmark::DoNotOptimize(y.data());
+            }
+        });
+    register_variants<DovrakAverageFn>(
+        "dovrak_average", dovrak_average_variants(), [](benchmark::State& state, DovrakAverageFn fn) {
+            std::vector<std::uint16_t> codes(kN);
+            for (std::size_t i = 0; i < kN; ++i) codes[i] = static_cast<std::uint16_t>(1 + i % 255);
+            std::vector<std::uint8_t> out(kN / 4);
+            for (auto _ : state) {
+                for (std::size_t y = 0; y < kH; y += 2)
+                    fn(codes.data() + y * kW, codes.data() + (y + 1) * kW, kW, out.data() + y / 2 * kW / 2);
+                benchmark::DoNotOptimize(out.data());
+            }
+        });
+    register_variants<Yuv420RowFn>(
+        "yuv420_rows", yuv420_row_variants(), [](benchmark::State& state, Yuv420RowFn fn) {
+            std::vector<std::uint8_t> in(kN * 3 / 2), out(3 * kN);
+            std::mt19937 rng(2);
+            for (auto& v : in) v = static_cast<std::uint8_t>(rng());
+            for (auto _ : state) {
+                for (std::size_t y = 0; y < kH; ++y) {
+                    const std::size_t c = kN + (y / 2) * (kW / 2);
+                    fn(in.data() + y * kW, in.data() + c, in.data() + c + kN / 4,
+                       out.data() + y * kW, out.data() + kN + y * kW, out.data() + 2 * kN + y * kW, kW);
+                }
+                benchmark::DoNotOptimize(out.data());
+            }
+        });
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Run-time choice of instruction sets. Every kernel has a plain version that is
+// its definition and runs everywhere; faster versions are used only where the
+// processor has the instructions they need, and each is checked by the tests
+// to give exactly the plain version's results.
+#pragma once
+
+#include <span>
+
+namespace rawframes {
+
+enum class Isa { kPlain, kAvx2, kAvx512 };
+
+// Whether this processor can run code for `isa`.
+bool cpu_supports(Isa isa);
+
+// A named version of a kernel function, for dispatch and for tests.
+template <class Fn>
+struct KernelVariant {
+    const char* name;
+    Isa isa;
+    Fn fn;
+};
+
+// The last entry of `variants` that this processor supports. Variants are
+// listed from the plain one (always supported) to the widest.
+template <class Fn>
+Fn best_variant(std::span<const KernelVariant<Fn>> variants) {
+    Fn chosen = variants.front().fn;
+    for (const auto& v : variants)
+        if (cpu_supports(v.isa)) chosen = v.fn;
+    return chosen;
+}
+
+}  // namespace rawframes

@@ -1,0 +1,153 @@
+// AVX2 and AVX-512 versions of the RGB to 4:2:0 per-pixel pass and the chroma
+// averaging. They perform the operations of dovrak_pixel in the same order and
+// precision on 4 or 8 pixels at once; no fused multiply-add is used, and the
+// float-to-integer conversions truncate as the plain code does.
+#include "dovrak_kernel.hpp"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+
+// GCC 12's AVX-512 headers initialise "undefined" vectors from themselves,
+// which its own -Wmaybe-uninitialized then reports inside every caller.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace rawframes {
+
+namespace {
+
+struct Consts {
+    double scale = double{1.0f / 1023.0f};
+    double w_r = double{0.2126f};
+    double w_g = double{0.7152f};
+    double w_b = double{0.0722f};
+    double k_b = double{0.53890926f};
+    double k_r = double{0.63500124f};
+};
+constexpr Consts kC{};
+
+#define RF_AVX2 __attribute__((target("avx2")))
+#define RF_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
+
+struct Codes4 {
+    __m128i y, cb, cr;  // 32-bit lanes
+};
+
+RF_AVX2 inline __m256d load4(const std::uint16_t* p) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_cvtepu16_epi32(v)), _mm256_set1_pd(kC.scale));
+}
+
+RF_AVX2 inline Codes4 pixels4(const std::uint16_t* r, const std::uint16_t* g,
+                              const std::uint16_t* b) {
+    const __m256d R = load4(r), G = load4(g), B = load4(b);
+    const __m256d Y = _mm256_add_pd(
+        _mm256_add_pd(_mm256_mul_pd(G, _mm256_set1_pd(kC.w_g)), _mm256_mul_pd(B, _mm256_set1_pd(kC.w_b))),
+        _mm256_mul_pd(R, _mm256_set1_pd(kC.w_r)));
+    const __m256d ys = _mm256_cvtps_pd(_mm256_cvtpd_ps(Y));
+    const __m256d cb = _mm256_cvtps_pd(
+        _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(B, ys), _mm256_set1_pd(kC.k_b))));
+    const __m256d cr = _mm256_mul_pd(_mm256_sub_pd(R, ys), _mm256_set1_pd(kC.k_r));
+    const __m256d lo = _mm256_set1_pd(-0.5), hi = _mm256_set1_pd(0.5);
+    const __m256d yc = _mm256_min_pd(_mm256_max_pd(ys, _mm256_setzero_pd()), _mm256_set1_pd(1.0));
+    const __m256d cbc = _mm256_min_pd(_mm256_max_pd(cb, lo), hi);
+    const __m256d crc = _mm256_min_pd(_mm256_max_pd(cr, lo), hi);
+    const __m256d m255 = _mm256_set1_pd(-255.0);
+    const __m128i c128 = _mm_set1_epi32(128);
+    return Codes4{_mm256_cvttpd_epi32(_mm256_mul_pd(yc, _mm256_set1_pd(255.0))),
+                  _mm_sub_epi32(c128, _mm256_cvttpd_epi32(_mm256_mul_pd(cbc, m255))),
+                  _mm_sub_epi32(c128, _mm256_cvttpd_epi32(_mm256_mul_pd(crc, m255)))};
+}
+
+struct Codes8 {
+    __m256i y, cb, cr;  // 32-bit lanes
+};
+
+RF_AVX512 inline __m512d load8(const std::uint16_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return _mm512_mul_pd(_mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(v)), _mm512_set1_pd(kC.scale));
+}
+
+RF_AVX512 inline Codes8 pixels8(const std::uint16_t* r, const std::uint16_t* g,
+                                const std::uint16_t* b) {
+    const __m512d R = load8(r), G = load8(g), B = load8(b);
+    const __m512d Y = _mm512_add_pd(
+        _mm512_add_pd(_mm512_mul_pd(G, _mm512_set1_pd(kC.w_g)), _mm512_mul_pd(B, _mm512_set1_pd(kC.w_b))),
+        _mm512_mul_pd(R, _mm512_set1_pd(kC.w_r)));
+    const __m512d ys = _mm512_cvtps_pd(_mm512_cvtpd_ps(Y));
+    const __m512d cb = _mm512_cvtps_pd(
+        _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_sub_pd(B, ys), _mm512_set1_pd(kC.k_b))));
+    const __m512d cr = _mm512_mul_pd(_mm512_sub_pd(R, ys), _mm512_set1_pd(kC.k_r));
+    const __m512d lo = _mm512_set1_pd(-0.5), hi = _mm512_set1_pd(0.5);
+    const __m512d yc = _mm512_min_pd(_mm512_max_pd(ys, _mm512_setzero_pd()), _mm512_set1_pd(1.0));
+    const __m512d cbc = _mm512_min_pd(_mm512_max_pd(cb, lo), hi);
+    const __m512d crc = _mm512_min_pd(_mm512_max_pd(cr, lo), hi);
+    const __m512d m255 = _mm512_set1_pd(-255.0);
+    const __m256i c128 = _mm256_set1_epi32(128);
+    return Codes8{_mm512_cvttpd_epi32(_mm512_mul_pd(yc, _mm512_set1_pd(255.0))),
+                  _mm256_sub_epi32(c128, _mm512_cvttpd_epi32(_mm512_mul_pd(cbc, m255))),
+                  _mm256_sub_epi32(c128, _mm512_cvttpd_epi32(_mm512_mul_pd(crc, m255)))};
+}
+
+RF_AVX512 inline __m512i join(__m256i lo, __m256i hi) {
+    return _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+}
+
+}  // namespace
+
+RF_AVX2 void dovrak_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                                std::uint8_t* y, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const Codes4 a = pixels4(r + i, g + i, b + i);
+        const Codes4 c = pixels4(r + i + 4, g + i + 4, b + i + 4);
+        const __m128i y16 = _mm_packs_epi32(a.y, c.y);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + i), _mm_packus_epi16(y16, y16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), _mm_packus_epi32(a.cr, c.cr));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), _mm_packus_epi32(a.cb, c.cb));
+    }
+    if (i < n) dovrak_pixels_c(r + i, g + i, b + i, y + i, n - i);
+}
+
+RF_AVX512 void dovrak_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                                    std::uint8_t* y, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const Codes8 a = pixels8(r + i, g + i, b + i);
+        const Codes8 c = pixels8(r + i + 8, g + i + 8, b + i + 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm512_cvtepi32_epi8(join(a.y, c.y)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), _mm512_cvtepi32_epi16(join(a.cr, c.cr)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i), _mm512_cvtepi32_epi16(join(a.cb, c.cb)));
+    }
+    if (i < n) dovrak_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
+}
+
+RF_AVX2 void dovrak_average_row_avx2(const std::uint16_t* top, const std::uint16_t* bottom,
+                                     std::size_t width, std::uint8_t* out) {
+    if (top == bottom) {
+        dovrak_average_row_c(top, bottom, width, out);
+        return;
+    }
+    // Codes are at most 255, so the sums of four fit easily in 16 bits; madd
+    // adds each horizontal pair of column sums.
+    const __m256i ones = _mm256_set1_epi16(1), two = _mm256_set1_epi32(2);
+    std::size_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m256i s = _mm256_add_epi16(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + x)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + x)));
+        const __m256i avg = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(s, ones), two), 2);
+        const __m256i w = _mm256_packs_epi32(avg, avg);
+        const __m256i bytes = _mm256_packus_epi16(w, w);
+        const std::int32_t lo = _mm_cvtsi128_si32(_mm256_castsi256_si128(bytes));
+        const std::int32_t hi = _mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1));
+        __builtin_memcpy(out + x / 2, &lo, 4);
+        __builtin_memcpy(out + x / 2 + 4, &hi, 4);
+    }
+    if (x < width) dovrak_average_row_c(top + x, bottom + x, width - x, out + x / 2);
+}
+
+}  // namespace rawframes
+
+#endif
