@@ -22,6 +22,12 @@ struct AlignedDelete {
 // Asks for huge pages behind a buffer of at least 2 MiB; only a hint.
 void advise_huge_pages(void* p, std::size_t bytes);
 
+// Physical memory of the machine in bytes (or the largest size_t where it
+// cannot be found). A frame buffer larger than this is refused outright: it
+// could only be had through overcommit, and touching it would get the process
+// killed in the middle of a run.
+std::uint64_t physical_memory_bytes();
+
 template <class T>
 using FrameBuffer = std::unique_ptr<T[], AlignedDelete>;
 
@@ -31,7 +37,8 @@ using FrameBuffer = std::unique_ptr<T[], AlignedDelete>;
 template <class T>
 FrameBuffer<T> allocate_frame(std::uint64_t count) {
     constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(T);
-    if (count == 0 || count > kLimit) return FrameBuffer<T>{};
+    if (count == 0 || count > kLimit || count * sizeof(T) > physical_memory_bytes())
+        return FrameBuffer<T>{};
     const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
     void* p = ::operator new(bytes, std::align_val_t{kBufferAlignment}, std::nothrow);
     if (p != nullptr) advise_huge_pages(p, bytes);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "buffer.hpp"
+#include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
 #include "geometry.hpp"
@@ -23,8 +24,10 @@ inline constexpr int kConverterFailed = -1;
 // file); `in_samples` and `out_bytes` give the frame sizes for a geometry, and
 // `convert(in, out, geometry)` converts one frame.
 template <class InSample, class InSamples, class OutBytes, class Convert>
-int run_frame_converter(const char* program, const char* usage, int argc, char** argv,
-                        InSamples in_samples, OutBytes out_bytes, Convert convert) {
+int run_frame_converter(const char* program, const char* usage, const char* description,
+                        int argc, char** argv, InSamples in_samples, OutBytes out_bytes,
+                        Convert convert) {
+    if (handle_info_option(argc, argv, program, usage, description)) return 0;
     if (argc < 5) {
         std::fputs(usage, stdout);
         return kConverterFailed;

@@ -85,6 +85,8 @@ TEST(Geometry, CountsOnlyWholeFrames) {
 TEST(Buffer, ImpossibleRequestsGiveAnEmptyBuffer) {
     EXPECT_FALSE(allocate_frame<std::uint16_t>(0));
     EXPECT_FALSE(allocate_frame<std::uint16_t>(UINT64_MAX / 2));
+    // More than the machine's memory is refused rather than overcommitted.
+    EXPECT_FALSE(allocate_frame<std::uint8_t>(physical_memory_bytes() + 1));
     auto ok = allocate_frame<std::uint16_t>(1000);
     ASSERT_TRUE(ok);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(ok.get()) % kBufferAlignment, 0u);

@@ -1,0 +1,10 @@
+// The dovrak program as a function, so that tests and fuzzers can run it
+// in-process; main() only calls it.
+#pragma once
+
+namespace rawframes {
+
+// Runs dovrak with the given arguments and returns its exit status.
+int dovrak_main(int argc, char** argv);
+
+}  // namespace rawframes

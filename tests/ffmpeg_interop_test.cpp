@@ -1,0 +1,98 @@
+// The README's ffmpeg recipes, exercised when ffmpeg is installed: a picture
+// from one of ffmpeg's test sources becomes a 10-bit planar R, G, B input, goes
+// through dovrak and yuv420-to-rgb, and both outputs are read back by ffmpeg
+// the way the README says to view them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "support.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+std::string find_ffmpeg() {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = dir + "/ffmpeg";
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+// Planar R, G, B to interleaved RGB bytes.
+std::vector<std::uint8_t> interleave(const std::vector<std::uint8_t>& planes) {
+    const std::size_t n = planes.size() / 3;
+    std::vector<std::uint8_t> out(planes.size());
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t p = 0; p < 3; ++p) out[3 * i + p] = planes[p * n + i];
+    return out;
+}
+
+}  // namespace
+
+TEST(FfmpegInterop, RecipesRoundTripAPicture) {
+    const std::string ffmpeg = find_ffmpeg();
+    if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed; the ffmpeg recipes are not checked";
+    ScratchDir dir;
+    const std::string size = "320x240", W = "320", H = "240";
+    const auto ff = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-nostdin", "-v", "error", "-y"});
+        const RunResult r = run(ffmpeg, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.status == 0;
+    };
+    // Any picture to 10-bit planar R, G, B: gbrp10le holds G, B, R, so the
+    // planes are shuffled to put R first. The same picture in 8 bits serves as
+    // the reference.
+    const std::vector<std::string> source = {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=1",
+                                             "-frames:v", "1"};
+    auto to_rgb10 = source, to_rgb8 = source;
+    to_rgb10.insert(to_rgb10.end(), {"-vf", "format=gbrp10le,shuffleplanes=2:0:1", "-pix_fmt",
+                                     "gbrp10le", "-f", "rawvideo", dir.path("src.rgb10")});
+    to_rgb8.insert(to_rgb8.end(), {"-vf", "format=gbrp,shuffleplanes=2:0:1", "-pix_fmt", "gbrp",
+                                   "-f", "rawvideo", dir.path("src.rgb8")});
+    ASSERT_TRUE(ff(to_rgb10));
+    ASSERT_TRUE(ff(to_rgb8));
+
+    ASSERT_EQ(run(dovrak(), {dir.path("src.rgb10"), dir.path("out.yuv420"), W, H}).status, 0);
+    ASSERT_EQ(run(yuv420_to_rgb(), {dir.path("out.yuv420"), dir.path("out.rgb8"), W, H}).status, 0);
+
+    // The round trip stays close to the source: chroma subsampling blurs
+    // colour edges, so the bound is on the mean and on 90 % of the samples.
+    const auto src = read_file(dir.path("src.rgb8")), out = read_file(dir.path("out.rgb8"));
+    ASSERT_EQ(src.size(), out.size());
+    std::vector<int> diff(src.size());
+    double total = 0;
+    for (std::size_t i = 0; i < src.size(); ++i) total += diff[i] = std::abs(src[i] - out[i]);
+    std::sort(diff.begin(), diff.end());
+    EXPECT_LE(total / src.size(), 4.0);
+    EXPECT_LE(diff[diff.size() * 9 / 10], 6);
+
+    // Viewing a yuv420-to-rgb output: read as gbrp and shuffled back, ffmpeg
+    // sees exactly our pixels.
+    ASSERT_TRUE(ff({"-f", "rawvideo", "-pix_fmt", "gbrp", "-s", size, "-i", dir.path("out.rgb8"),
+                    "-vf", "shuffleplanes=1:2:0", "-pix_fmt", "rgb24", "-f", "rawvideo",
+                    dir.path("view.rgb24")}));
+    EXPECT_EQ(read_file(dir.path("view.rgb24")), interleave(out));
+
+    // Viewing a dovrak output: full-range BT.709 4:2:0, which ffmpeg turns into
+    // the same colours as yuv420-to-rgb, give or take one code of rounding.
+    ASSERT_TRUE(ff({"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace",
+                    "bt709", "-s", size, "-i", dir.path("out.yuv420"), "-pix_fmt", "rgb24", "-f",
+                    "rawvideo", dir.path("yuvview.rgb24")}));
+    const auto seen = read_file(dir.path("yuvview.rgb24")), ours = interleave(out);
+    ASSERT_EQ(seen.size(), ours.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) worst = std::max(worst, std::abs(seen[i] - ours[i]));
+    EXPECT_LE(worst, 1);
+    // And as a picture file.
+    EXPECT_TRUE(ff({"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace",
+                    "bt709", "-s", size, "-i", dir.path("out.yuv420"), "-frames:v", "1",
+                    dir.path("view.png")}));
+}

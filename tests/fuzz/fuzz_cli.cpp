@@ -1,0 +1,70 @@
+// Fuzzing of the four programs' argument and file handling, run in-process:
+// the input chooses a program, its argument strings and the content of its
+// input file. Geometries whose frames would exceed 1 MiB are passed over so that
+// runs stay fast; everything else, including malformed numbers, odd and tiny
+// sizes and files that are not whole frames, goes to the real driver.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dovrak_main.hpp"
+#include "frame_snr_main.hpp"
+#include "parse.hpp"
+#include "rgb10_to_yuv10_main.hpp"
+#include "yuv420_to_rgb_main.hpp"
+
+using namespace rawframes;
+
+namespace {
+
+std::string scratch_path(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/rawframes-fuzz-" + std::to_string(::getpid()) + "-" + name;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const unsigned program = data[0] % 4;
+    std::size_t at = 1;
+    // Up to five NUL-terminated argument strings, then the file content.
+    std::vector<std::string> words;
+    while (words.size() < 5 && at < size) {
+        std::string w;
+        while (at < size && data[at] != 0 && w.size() < 40) w.push_back(static_cast<char>(data[at++]));
+        if (at < size && data[at] == 0) ++at;
+        words.push_back(w);
+    }
+    const std::string in = scratch_path("in"), out = scratch_path("out");
+    if (FILE* f = std::fopen(in.c_str(), "wb")) {
+        std::fwrite(data + at, 1, size - at, f);
+        std::fclose(f);
+    }
+
+    std::vector<std::string> args{"program", in, program == 1 ? in : out};
+    args.insert(args.end(), words.begin(), words.end());
+    // Keep the frame buffers small: skip inputs whose geometry would need more.
+    const std::size_t w_at = program == 1 ? 4 : 3;
+    if (args.size() > w_at + 1) {
+        const long long w = parse_int(args[w_at].c_str()), h = parse_int(args[w_at + 1].c_str());
+        if (w > 0 && h > 0 && w * h > (1 << 17)) return 0;
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(args.size());
+    switch (program) {
+        case 0: rgb10_to_yuv10_main(argc, argv.data()); break;
+        case 1: frame_snr_main(argc, argv.data()); break;
+        case 2: dovrak_main(argc, argv.data()); break;
+        default: yuv420_to_rgb_main(argc, argv.data()); break;
+    }
+    std::fflush(stdout);
+    ::unlink(in.c_str());
+    ::unlink(out.c_str());
+    return 0;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the built programs into a temporary prefix and checks them and their
+# manual pages, then builds the Debian package; with RAWFRAMES_DPKG_TEST=1 (and
+# as root) it also installs the package with dpkg -i, checks it, and removes it.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+for p in rgb10-to-yuv10 frame-snr dovrak yuv420-to-rgb; do
+  "$tmp/prefix/bin/$p" --version | grep -q "^$p (rawframes) " || fail "$p --version"
+  page=$tmp/prefix/share/man/man1/$p.1
+  [ -f "$page" ] || fail "no manual page for $p"
+  text=$(MANWIDTH=80 man -l -P cat "$page" 2>"$tmp/man.err") || fail "man -l $page"
+  [ ! -s "$tmp/man.err" ] || fail "man -l $page warned: $(cat "$tmp/man.err")"
+  for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" EXAMPLES; do
+    grep -q "^$section" <<<"$text" || fail "$p manual page has no $section section"
+  done
+done
+echo "installed into a prefix: 4 programs, 4 readable manual pages"
+
+(cd "$tmp" && cpack --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
+deb=$(ls "$tmp"/pkg/*.deb)
+contents=$(dpkg-deb --contents "$deb")
+for f in ./usr/bin/dovrak ./usr/bin/frame-snr ./usr/share/man/man1/dovrak.1; do
+  grep -q " $f\$" <<<"$contents" || fail "$f missing from $(basename "$deb")"
+done
+echo "built $(basename "$deb")"
+
+if [ "${RAWFRAMES_DPKG_TEST:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
+  dpkg -i "$deb" >/dev/null
+  trap 'dpkg -r rawframes >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
+  for p in rgb10-to-yuv10 frame-snr dovrak yuv420-to-rgb; do
+    "/usr/bin/$p" --version | grep -q "^$p (rawframes) " || fail "installed $p"
+    [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1" ] || [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1.gz" ] ||
+      fail "man -w $p: $(man -w "$p")"
+  done
+  dpkg -r rawframes >/dev/null
+  [ ! -e /usr/bin/dovrak ] || fail "dpkg -r left /usr/bin/dovrak"
+  echo "dpkg -i installed the package, the programs ran, dpkg -r removed it"
+else
+  echo "dpkg -i step skipped: set RAWFRAMES_DPKG_TEST=1 and run as root to install the package"
+fi
