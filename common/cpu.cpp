@@ -6,7 +6,7 @@ bool cpu_supports(Isa isa) {
     switch (isa) {
         case Isa::kPlain:
             return true;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
         case Isa::kAvx2:
             return __builtin_cpu_supports("avx2");
         case Isa::kAvx512:

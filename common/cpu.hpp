@@ -6,6 +6,11 @@
 
 #include <span>
 
+// Whether this build carries x86 vector variants of the kernels.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define RAWFRAMES_X86_VARIANTS 1
+#endif
+
 namespace rawframes {
 
 enum class Isa { kPlain, kAvx2, kAvx512 };

@@ -15,6 +15,25 @@ namespace {
 // A single read or write call moves at most this much; larger requests loop.
 constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
 
+// Moves `bytes` bytes with `io(done, chunk)` (a read or pread that returns the
+// count moved, 0 at end of file, or -1 with errno), retrying interrupted calls.
+template <class Io>
+Transfer transfer_all(std::uint64_t bytes, Io io) {
+    Transfer t;
+    while (t.bytes < bytes) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min(bytes - t.bytes, kMaxChunk));
+        const ssize_t n = io(t.bytes, chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            t.error = errno;
+            break;
+        }
+        if (n == 0) break;
+        t.bytes += static_cast<std::uint64_t>(n);
+    }
+    return t;
+}
+
 void close_quietly(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
@@ -52,39 +71,19 @@ void InputFile::advise_sequential() {
 }
 
 Transfer InputFile::read(void* buffer, std::uint64_t bytes) {
-    Transfer t;
     auto* p = static_cast<unsigned char*>(buffer);
-    while (t.bytes < bytes) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min(bytes - t.bytes, kMaxChunk));
-        const ssize_t n = ::read(fd_, p + t.bytes, chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            t.error = errno;
-            break;
-        }
-        if (n == 0) break;
-        t.bytes += static_cast<std::uint64_t>(n);
-    }
-    return t;
+    return transfer_all(bytes, [&](std::uint64_t done, std::size_t chunk) {
+        return ::read(fd_, p + done, chunk);
+    });
 }
 
 Transfer InputFile::read_at(void* buffer, std::uint64_t bytes, std::uint64_t offset) {
-    Transfer t;
     auto* p = static_cast<unsigned char*>(buffer);
-    while (t.bytes < bytes) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min(bytes - t.bytes, kMaxChunk));
-        const std::uint64_t at = offset + t.bytes;
-        if (at > static_cast<std::uint64_t>(INT64_MAX)) break;  // beyond any file: end of data
-        const ssize_t n = ::pread(fd_, p + t.bytes, chunk, static_cast<off_t>(at));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            t.error = errno;
-            break;
-        }
-        if (n == 0) break;
-        t.bytes += static_cast<std::uint64_t>(n);
-    }
-    return t;
+    return transfer_all(bytes, [&](std::uint64_t done, std::size_t chunk) -> ssize_t {
+        const std::uint64_t at = offset + done;
+        if (at > static_cast<std::uint64_t>(INT64_MAX)) return 0;  // beyond any file: no data
+        return ::pread(fd_, p + done, chunk, static_cast<off_t>(at));
+    });
 }
 
 OutputFile::~OutputFile() { close_quietly(fd_); }

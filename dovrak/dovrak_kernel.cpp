@@ -1,32 +1,12 @@
 #include "dovrak_kernel.hpp"
 
-#include <bit>
-#include <cfloat>
-
-#if FLT_EVAL_METHOD != 0
-#error "the conversion needs floating-point operations evaluated in their own type"
-#endif
-#ifdef __FAST_MATH__
-#error "the conversion must not be built with -ffast-math"
-#endif
+#include "dovrak_constants.hpp"
 
 namespace rawframes {
 
 namespace {
 
-// Single-precision constants, used as exactly these values.
-constexpr float kScale = 1.0f / 1023.0f;
-constexpr float kWeightR = 0.2126f;
-constexpr float kWeightG = 0.7152f;
-constexpr float kWeightB = 0.0722f;
-constexpr float kCbFactor = 0.53890926f;
-constexpr float kCrFactor = 0.63500124f;
-static_assert(std::bit_cast<std::uint32_t>(kScale) == 0x3A802008u);
-static_assert(std::bit_cast<std::uint32_t>(kWeightR) == 0x3E59B3D0u);
-static_assert(std::bit_cast<std::uint32_t>(kWeightG) == 0x3F371759u);
-static_assert(std::bit_cast<std::uint32_t>(kWeightB) == 0x3D93DD98u);
-static_assert(std::bit_cast<std::uint32_t>(kCbFactor) == 0x3F09F5F5u);
-static_assert(std::bit_cast<std::uint32_t>(kCrFactor) == 0x3F228F71u);
+using namespace dovrak_constants;
 
 inline std::uint16_t average(unsigned sum, unsigned count) {
     return static_cast<std::uint16_t>((sum + count / 2) / count);
@@ -86,8 +66,7 @@ void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
     }
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define RAWFRAMES_X86_VARIANTS 1
+#ifdef RAWFRAMES_X86_VARIANTS
 void dovrak_pixels_avx2(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,
                         std::size_t);
 void dovrak_pixels_avx512(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,

@@ -4,31 +4,24 @@
 // float-to-integer conversions truncate as the plain code does.
 #include "dovrak_kernel.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#include "dovrak_constants.hpp"
+#include "x86_targets.hpp"
 
-// GCC 12's AVX-512 headers initialise "undefined" vectors from themselves,
-// which its own -Wmaybe-uninitialized then reports inside every caller.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#ifdef RAWFRAMES_X86_VARIANTS
 
 namespace rawframes {
 
 namespace {
 
 struct Consts {
-    double scale = double{1.0f / 1023.0f};
-    double w_r = double{0.2126f};
-    double w_g = double{0.7152f};
-    double w_b = double{0.0722f};
-    double k_b = double{0.53890926f};
-    double k_r = double{0.63500124f};
+    double scale = dovrak_constants::kScale;
+    double w_r = dovrak_constants::kWeightR;
+    double w_g = dovrak_constants::kWeightG;
+    double w_b = dovrak_constants::kWeightB;
+    double k_b = dovrak_constants::kCbFactor;
+    double k_r = dovrak_constants::kCrFactor;
 };
 constexpr Consts kC{};
-
-#define RF_AVX2 __attribute__((target("avx2")))
-#define RF_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
 
 struct Codes4 {
     __m128i y, cb, cr;  // 32-bit lanes

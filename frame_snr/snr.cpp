@@ -14,14 +14,14 @@ std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std:
     return sum;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
 std::uint64_t squared_error_avx2(const std::int16_t*, const std::int16_t*, std::size_t);
 #endif
 
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
     static const KernelVariant<SquaredErrorFn> variants[] = {
         {"plain", Isa::kPlain, squared_error_c},
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
         {"avx2", Isa::kAvx2, squared_error_avx2},
 #endif
     };

@@ -4,12 +4,11 @@
 // lanes; any block with a larger difference is summed by the plain code.
 #include "snr.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#include "x86_targets.hpp"
+
+#ifdef RAWFRAMES_X86_VARIANTS
 
 namespace rawframes {
-
-#define RF_AVX2 __attribute__((target("avx2")))
 
 namespace {
 

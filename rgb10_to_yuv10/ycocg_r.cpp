@@ -19,14 +19,14 @@ void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std:
     }
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
 void ycocg_r_planes_avx2(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
 #endif
 
 std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
     static const KernelVariant<YCoCgRPlanesFn> variants[] = {
         {"plain", Isa::kPlain, ycocg_r_planes_c},
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
         {"avx2", Isa::kAvx2, ycocg_r_planes_avx2},
 #endif
     };

@@ -2,12 +2,11 @@
 // at once, in 32-bit lanes so that any 16-bit input gives the same result.
 #include "ycocg_r.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#include "x86_targets.hpp"
+
+#ifdef RAWFRAMES_X86_VARIANTS
 
 namespace rawframes {
-
-#define RF_AVX2 __attribute__((target("avx2")))
 
 namespace {
 

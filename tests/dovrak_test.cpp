@@ -201,11 +201,7 @@ TEST_F(DovrakCli, NeverOverwritesItsInputAndReportsFailedWrites) {
 
 TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
     std::mt19937 rng(77);
-    for (const auto& v : dovrak_pixels_variants()) {
-        if (!cpu_supports(v.isa)) {
-            std::printf("skipping %s: not supported by this processor\n", v.name);
-            continue;
-        }
+    for_each_supported(dovrak_pixels_variants(), [&](const auto& v) {
         // Rows of many lengths (vector bodies and tails), 10-bit samples, full
         // 16-bit samples and the boundary values.
         for (int round = 0; round < 3000; ++round) {
@@ -226,7 +222,7 @@ TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(r, r2) << v.name << " n=" << n;
             ASSERT_EQ(b, b2) << v.name << " n=" << n;
         }
-    }
+        });
     for (const auto& v : dovrak_average_variants()) {
         if (!cpu_supports(v.isa)) continue;
         for (std::size_t width = 1; width < 80; ++width) {

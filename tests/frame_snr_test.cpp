@@ -238,11 +238,7 @@ TEST_F(FrameSnrCli, SkippedReferenceFramesPastTwoGibibytes) {
 
 TEST(SquaredError, EveryFastVariantMatchesThePlainOne) {
     std::mt19937 rng(5);
-    for (const auto& v : squared_error_variants()) {
-        if (!cpu_supports(v.isa)) {
-            std::printf("skipping %s: not supported by this processor\n", v.name);
-            continue;
-        }
+    for_each_supported(squared_error_variants(), [&](const auto& v) {
         for (int round = 0; round < 300; ++round) {
             // Long runs cross the vector blocks; some hold only small
             // differences, some a single extreme or negative sample.
@@ -262,5 +258,5 @@ TEST(SquaredError, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(v.fn(t.data(), r.data(), n), squared_error_c(t.data(), r.data(), n))
                 << v.name << " n=" << n << " round " << round;
         }
-    }
+        });
 }

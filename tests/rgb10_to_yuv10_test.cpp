@@ -221,11 +221,7 @@ TEST_F(Rgb10ToYuv10Cli, ConvertsFramesPastTwoGibibytes) {
 
 TEST(YCoCgR, EveryFastVariantMatchesThePlainOne) {
     std::mt19937 rng(31);
-    for (const auto& v : ycocg_r_variants()) {
-        if (!cpu_supports(v.isa)) {
-            std::printf("skipping %s: not supported by this processor\n", v.name);
-            continue;
-        }
+    for_each_supported(ycocg_r_variants(), [&](const auto& v) {
         for (int round = 0; round < 2000; ++round) {
             const std::size_t n = 1 + rng() % 1000;
             std::vector<std::uint16_t> r(n), g(n), b(n);
@@ -245,5 +241,5 @@ TEST(YCoCgR, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(g, g2) << v.name;
             ASSERT_EQ(b, b2) << v.name;
         }
-    }
+        });
 }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "cpu.hpp"
 
 namespace testing_support {
 
@@ -44,6 +47,19 @@ struct RunResult {
 
 // Runs `program` with `args`, standard input from /dev/null.
 RunResult run(const std::string& program, const std::vector<std::string>& args);
+
+// Runs body(variant) for every variant of a kernel that this processor can
+// execute, and says which ones it cannot.
+template <class Fn, class Body>
+void for_each_supported(std::span<const rawframes::KernelVariant<Fn>> variants, Body body) {
+    for (const auto& v : variants) {
+        if (rawframes::cpu_supports(v.isa)) {
+            body(v);
+        } else {
+            std::printf("skipping %s: not supported by this processor\n", v.name);
+        }
+    }
+}
 
 // Paths of the built programs.
 std::string rgb10_to_yuv10();

@@ -188,11 +188,7 @@ TEST(RoundTrip, OddSizesThroughBothProgramsByteForByte) {
 TEST(Yuv420ToRgb, EveryFastRowMatchesThePlainRowOnAllInputs) {
     // Rows of assorted widths (vector bodies and scalar tails) in which every
     // (Y, Cb, Cr) combination occurs; all 2^24 inputs for each variant.
-    for (const auto& v : yuv420_row_variants()) {
-        if (!cpu_supports(v.isa)) {
-            std::printf("skipping %s: not supported by this processor\n", v.name);
-            continue;
-        }
+    for_each_supported(yuv420_row_variants(), [&](const auto& v) {
         for (std::size_t width : {std::size_t{512}, std::size_t{37}}) {
             std::vector<std::uint8_t> y(width), cb((width + 1) / 2), cr((width + 1) / 2);
             std::vector<std::uint8_t> want(3 * width), got(3 * width);
@@ -212,5 +208,5 @@ TEST(Yuv420ToRgb, EveryFastRowMatchesThePlainRowOnAllInputs) {
             }
             EXPECT_EQ(mismatches, 0u) << v.name << " width " << width;
         }
-    }
+        });
 }

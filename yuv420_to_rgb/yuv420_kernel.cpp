@@ -1,32 +1,12 @@
 #include "yuv420_kernel.hpp"
 
-#include <bit>
-#include <cfloat>
-
-#if FLT_EVAL_METHOD != 0
-#error "the conversion needs floating-point operations evaluated in their own type"
-#endif
-#ifdef __FAST_MATH__
-#error "the conversion must not be built with -ffast-math"
-#endif
+#include "yuv420_constants.hpp"
 
 namespace rawframes {
 
 namespace {
 
-// Single-precision constants, used as exactly these values.
-constexpr float kInv255 = 1.0f / 255.0f;
-constexpr float kCrGain = 1.5748f;
-constexpr float kCbGain = 1.8556f;
-constexpr float kWeightR = 0.2126f;
-constexpr float kWeightB = 0.0722f;
-constexpr float kInvWeightG = 1.3982103f;
-static_assert(std::bit_cast<std::uint32_t>(kInv255) == 0x3B808081u);
-static_assert(std::bit_cast<std::uint32_t>(kCrGain) == 0x3FC9930Cu);
-static_assert(std::bit_cast<std::uint32_t>(kCbGain) == 0x3FED844Du);
-static_assert(std::bit_cast<std::uint32_t>(kWeightR) == 0x3E59B3D0u);
-static_assert(std::bit_cast<std::uint32_t>(kWeightB) == 0x3D93DD98u);
-static_assert(std::bit_cast<std::uint32_t>(kInvWeightG) == 0x3FB2F88Eu);
+using namespace yuv420_constants;
 
 template <class T>
 std::uint8_t clamp_to_byte(T v) {
@@ -60,7 +40,7 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
     }
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
 void yuv420_row_avx2(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
                      std::uint8_t*, std::uint8_t*, std::size_t);
 void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*,
@@ -70,7 +50,7 @@ void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint
 std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants() {
     static const KernelVariant<Yuv420RowFn> variants[] = {
         {"plain", Isa::kPlain, yuv420_row_c},
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef RAWFRAMES_X86_VARIANTS
         {"avx2", Isa::kAvx2, yuv420_row_avx2},
         {"avx512", Isa::kAvx512, yuv420_row_avx512},
 #endif

@@ -5,31 +5,24 @@
 // used, and the float-to-integer conversions truncate as the plain code does.
 #include "yuv420_kernel.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#include "x86_targets.hpp"
+#include "yuv420_constants.hpp"
 
-// GCC 12's AVX-512 headers initialise "undefined" vectors from themselves,
-// which its own -Wmaybe-uninitialized then reports inside every caller.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#ifdef RAWFRAMES_X86_VARIANTS
 
 namespace rawframes {
 
 namespace {
 
 struct Consts {
-    double inv255 = double{1.0f / 255.0f};
-    double cr_gain = double{1.5748f};
-    double cb_gain = double{1.8556f};
-    double w_r = double{0.2126f};
-    double w_b = double{0.0722f};
-    double inv_w_g = double{1.3982103f};
+    double inv255 = yuv420_constants::kInv255;
+    double cr_gain = yuv420_constants::kCrGain;
+    double cb_gain = yuv420_constants::kCbGain;
+    double w_r = yuv420_constants::kWeightR;
+    double w_b = yuv420_constants::kWeightB;
+    double inv_w_g = yuv420_constants::kInvWeightG;
 };
 constexpr Consts kC{};
-
-#define RF_AVX2 __attribute__((target("avx2")))
-#define RF_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
 
 // Four pixels: luma y (already scaled), chroma terms cr2 and cb2 (already
 // ((C - 128) * 1/255) * gain). Returns R, G, B as 32-bit integers 0..255.

@@ -1,0 +1,20 @@
+// Function attributes for code that uses wider x86 instruction sets than the
+// baseline the binaries are built for; such code runs only after cpu_supports()
+// has confirmed the instructions. No attribute enables FMA, so no compiler can
+// fuse a multiply and an add in these functions.
+#pragma once
+
+#include "cpu.hpp"
+
+#ifdef RAWFRAMES_X86_VARIANTS
+#include <immintrin.h>
+
+#define RF_AVX2 __attribute__((target("avx2")))
+#define RF_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
+
+// GCC 12's AVX-512 headers initialise "undefined" vectors from themselves,
+// which its own -Wmaybe-uninitialized then reports inside every caller.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#endif
