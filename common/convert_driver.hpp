@@ -54,14 +54,16 @@ int run_frame_converter(const char* program, const char* usage, const char* desc
     InputFile input;
     if (const int e = input.open(in_path.c_str()); e != 0)
         return fail("cannot open " + in_path, error_text(e));
+    // Measured before the output is created, so that an input that cannot be
+    // measured (a pipe, say) leaves no empty output behind.
+    std::uint64_t size = 0;
+    if (const int e = input.size(size); e != 0)
+        return fail("cannot measure " + in_path, error_text(e));
     OutputFile output;
     if (const int e = output.create(out_path.c_str(), input); e != 0)
         return fail("cannot write " + out_path, e == OutputFile::kSameFile
                                                     ? "it is the same file as the input " + in_path
                                                     : error_text(e));
-    std::uint64_t size = 0;
-    if (const int e = input.size(size); e != 0)
-        return fail("cannot measure " + in_path, error_text(e));
     const std::uint64_t frames = count_frames(size, in_bytes);
     input.advise_sequential();
 
