@@ -45,8 +45,10 @@ int run_frame_converter(const char* program, const char* usage, const char* desc
     const std::uint64_t samples = in_samples(geometry);
     const std::uint64_t in_bytes = samples * sizeof(InSample);
     const std::uint64_t out_size = out_bytes(geometry);
-    FrameBuffer<InSample> in_frame = allocate_frame<InSample>(samples);
-    FrameBuffer<std::uint8_t> out_frame = allocate_frame<std::uint8_t>(out_size);
+    // Both buffers together must fit in memory, not only each on its own.
+    const bool fits = in_bytes + out_size <= physical_memory_bytes();
+    FrameBuffer<InSample> in_frame = fits ? allocate_frame<InSample>(samples) : nullptr;
+    FrameBuffer<std::uint8_t> out_frame = fits ? allocate_frame<std::uint8_t>(out_size) : nullptr;
     if (!in_frame || !out_frame)
         return fail("cannot allocate frame buffers",
                     std::to_string(in_bytes + out_size) + " bytes are not available");

@@ -90,8 +90,11 @@ int frame_snr_main(int argc, char** argv) {
 
     const std::uint64_t n = geometry.pixels();
     const std::uint64_t frame_bytes = geometry.planar16_bytes();
-    FrameBuffer<std::int16_t> target_frame = allocate_frame<std::int16_t>(3 * n);
-    FrameBuffer<std::int16_t> reference_frame = allocate_frame<std::int16_t>(3 * n);
+    // Both buffers together must fit in memory, not only each on its own.
+    const bool fits = 2 * frame_bytes <= physical_memory_bytes();
+    FrameBuffer<std::int16_t> target_frame = fits ? allocate_frame<std::int16_t>(3 * n) : nullptr;
+    FrameBuffer<std::int16_t> reference_frame =
+        fits ? allocate_frame<std::int16_t>(3 * n) : nullptr;
     if (!target_frame || !reference_frame)
         return fail("cannot allocate frame buffers",
                     "2 x " + std::to_string(frame_bytes) + " bytes are not available");

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "buffer.hpp"
 #include "geometry.hpp"
 #include "parse.hpp"
 #include "support.hpp"
@@ -153,4 +154,28 @@ TEST(CliRobustness, UnreadableInputIsReported) {
     EXPECT_EQ(run(yuv420_to_rgb(), {in, dir.path("o"), "2", "2"}).status, 255);
     EXPECT_EQ(run(rgb10_to_yuv10(), {in, dir.path("o"), "2", "2", "1"}).status, 1);
     EXPECT_EQ(run(frame_snr(), {in, in, "0", "2", "2"}).status, 255);
+}
+
+TEST(CliRobustness, BuffersThatTogetherExceedMemoryAreRefused) {
+    // Sizes at which each buffer alone would fit in this machine's memory but
+    // the program's buffers together would not.
+    ScratchDir dir;
+    const std::string in = dir.path("in.raw"), out = dir.path("out.raw");
+    write_file(in, std::vector<std::uint8_t>(100, 1));
+    const std::uint64_t memory = physical_memory_bytes();
+
+    const std::uint64_t snr_h = memory / 18;  // each 16-bit frame is 2/3 of memory
+    if (snr_h <= INT32_MAX) {
+        const RunResult r = run(frame_snr(), {in, in, "0", std::to_string(snr_h), "2"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("frame-snr: cannot allocate frame buffers: ", 0), 0u) << r.err;
+    }
+    const std::uint64_t dovrak_h = memory / 28;  // input 6/7 of memory, output a quarter of that
+    if (dovrak_h <= INT32_MAX) {
+        const RunResult r = run(dovrak(), {in, out, "4", std::to_string(dovrak_h)});
+        EXPECT_EQ(r.status, 255) << r.err;
+        EXPECT_EQ(r.err.rfind("dovrak: cannot allocate frame buffers: ", 0), 0u) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
