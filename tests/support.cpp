@@ -77,7 +77,8 @@ std::string slurp_and_remove(const std::string& path) {
 }
 }  // namespace
 
-RunResult run(const std::string& program, const std::vector<std::string>& args) {
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::function<void()>& while_running) {
     static int counter = 0;
     const std::string base = (fs::temp_directory_path() /
                               ("rawframes-run-" + std::to_string(::getpid()) + "-" +
@@ -99,6 +100,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args) 
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + program);
+    if (while_running) while_running();
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
 

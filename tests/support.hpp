@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,11 @@ struct RunResult {
     std::string err;
 };
 
-// Runs `program` with `args`, standard input from /dev/null.
-RunResult run(const std::string& program, const std::vector<std::string>& args);
+// Runs `program` with `args`, standard input from /dev/null. `while_running`,
+// when given, is called after the program has started and before waiting for
+// it (to feed or drain a pipe the program opens, say).
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::function<void()>& while_running = {});
 
 // Runs body(variant) for every variant of a kernel that this processor can
 // execute, and says which ones it cannot.
