@@ -42,9 +42,15 @@ int picture(int p, int x, int y, int t, int w, int h) {
     const bool detail = ((x / 4 + y / 4 + t) & 7) == 0;
     int v = 0;
     switch (p) {
-        case 0: v = static_cast<int>((1023L * x) / (w > 1 ? w - 1 : 1) + 7 * t) % 1024; break;
-        case 1: v = static_cast<int>((1023L * y) / (h > 1 ? h - 1 : 1)); break;
-        default: v = static_cast<int>((511L * (x + y)) / (w + h) + 256); break;
+        case 0:
+            v = static_cast<int>((1023L * x) / (w > 1 ? w - 1 : 1) + 7 * t) % 1024;
+            break;
+        case 1:
+            v = static_cast<int>((1023L * y) / (h > 1 ? h - 1 : 1));
+            break;
+        default:
+            v = static_cast<int>((511L * (x + y)) / (w + h) + 256);
+            break;
     }
     if (disc) v = (p == 0) ? 900 : (p == 1 ? 300 : 120);
     if (detail) v = 1023 - v;
@@ -82,7 +88,8 @@ int make(const char* format, int w, int h, int frames, const char* path, int noi
             frame.reserve(n + 2 * std::size_t(cw) * ch);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    frame.push_back(static_cast<std::uint8_t>(jitter(picture(1, x, y, t, w, h) / 4, 255)));
+                    frame.push_back(
+                        static_cast<std::uint8_t>(jitter(picture(1, x, y, t, w, h) / 4, 255)));
             for (int p = 0; p < 3; p += 2)
                 for (int y = 0; y < ch; ++y)
                     for (int x = 0; x < cw; ++x)

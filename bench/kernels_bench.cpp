@@ -32,12 +32,11 @@ void register_variants(const std::string& kernel, std::span<const KernelVariant<
                        Body body) {
     for (const auto& v : variants) {
         if (!cpu_supports(v.isa)) continue;
-        benchmark::RegisterBenchmark((kernel + "/" + v.name).c_str(),
-                                     [fn = v.fn, body](benchmark::State& state) {
-                                         body(state, fn);
-                                         state.SetItemsProcessed(state.iterations() * kN);
-                                     })
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((kernel + "/" + v.name).c_str(), [fn = v.fn, body](
+                                                                          benchmark::State& state) {
+            body(state, fn);
+            state.SetItemsProcessed(state.iterations() * kN);
+        })->Unit(benchmark::kMillisecond);
     }
 }
 
@@ -60,7 +59,8 @@ int main(int argc, char** argv) {
         "squared_error", squared_error_variants(), [](benchmark::State& state, SquaredErrorFn fn) {
             const auto a = ten_bit_planes();
             auto b = a;
-            for (std::size_t i = 0; i < b.size(); i += 3) b[i] = static_cast<std::uint16_t>(b[i] ^ 1);
+            for (std::size_t i = 0; i < b.size(); i += 3)
+                b[i] = static_cast<std::uint16_t>(b[i] ^ 1);
             const auto* t = reinterpret_cast<const std::int16_t*>(a.data());
             const auto* r = reinterpret_cast<const std::int16_t*>(b.data());
             for (auto _ : state) {
@@ -82,17 +82,20 @@ int main(int argc, char** argv) {
                 benchmark::DoNotOptimize(y.data());
             }
         });
-    register_variants<DovrakAverageFn>(
-        "dovrak_average", dovrak_average_variants(), [](benchmark::State& state, DovrakAverageFn fn) {
-            std::vector<std::uint16_t> codes(kN);
-            for (std::size_t i = 0; i < kN; ++i) codes[i] = static_cast<std::uint16_t>(1 + i % 255);
-            std::vector<std::uint8_t> out(kN / 4);
-            for (auto _ : state) {
-                for (std::size_t y = 0; y < kH; y += 2)
-                    fn(codes.data() + y * kW, codes.data() + (y + 1) * kW, kW, out.data() + y / 2 * kW / 2);
-                benchmark::DoNotOptimize(out.data());
-            }
-        });
+    register_variants<DovrakAverageFn>("dovrak_average", dovrak_average_variants(),
+                                       [](benchmark::State& state, DovrakAverageFn fn) {
+                                           std::vector<std::uint16_t> codes(kN);
+                                           for (std::size_t i = 0; i < kN; ++i)
+                                               codes[i] = static_cast<std::uint16_t>(1 + i % 255);
+                                           std::vector<std::uint8_t> out(kN / 4);
+                                           for (auto _ : state) {
+                                               for (std::size_t y = 0; y < kH; y += 2)
+                                                   fn(codes.data() + y * kW,
+                                                      codes.data() + (y + 1) * kW, kW,
+                                                      out.data() + y / 2 * kW / 2);
+                                               benchmark::DoNotOptimize(out.data());
+                                           }
+                                       });
     register_variants<Yuv420RowFn>(
         "yuv420_rows", yuv420_row_variants(), [](benchmark::State& state, Yuv420RowFn fn) {
             std::vector<std::uint8_t> in(kN * 3 / 2), out(3 * kN);
@@ -102,7 +105,8 @@ int main(int argc, char** argv) {
                 for (std::size_t y = 0; y < kH; ++y) {
                     const std::size_t c = kN + (y / 2) * (kW / 2);
                     fn(in.data() + y * kW, in.data() + c, in.data() + c + kN / 4,
-                       out.data() + y * kW, out.data() + kN + y * kW, out.data() + 2 * kN + y * kW, kW);
+                       out.data() + y * kW, out.data() + kN + y * kW, out.data() + 2 * kN + y * kW,
+                       kW);
                 }
                 benchmark::DoNotOptimize(out.data());
             }

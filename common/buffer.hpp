@@ -15,7 +15,7 @@ inline constexpr std::size_t kBufferAlignment = std::size_t{2} << 20;
 
 struct AlignedDelete {
     void operator()(void* p) const noexcept {
-        ::operator delete(p, std::align_val_t{kBufferAlignment});
+        ::operator delete (p, std::align_val_t{kBufferAlignment});
     }
 };
 
@@ -40,7 +40,7 @@ FrameBuffer<T> allocate_frame(std::uint64_t count) {
     if (count == 0 || count > kLimit || count * sizeof(T) > physical_memory_bytes())
         return FrameBuffer<T>{};
     const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
-    void* p = ::operator new(bytes, std::align_val_t{kBufferAlignment}, std::nothrow);
+    void* p = ::operator new (bytes, std::align_val_t{kBufferAlignment}, std::nothrow);
     if (p != nullptr) advise_huge_pages(p, bytes);
     return FrameBuffer<T>{static_cast<T*>(p)};
 }

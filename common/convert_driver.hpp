@@ -24,9 +24,8 @@ inline constexpr int kConverterFailed = -1;
 // file); `in_samples` and `out_bytes` give the frame sizes for a geometry, and
 // `convert(in, out, geometry)` converts one frame.
 template <class InSample, class InSamples, class OutBytes, class Convert>
-int run_frame_converter(const char* program, const char* usage, const char* description,
-                        int argc, char** argv, InSamples in_samples, OutBytes out_bytes,
-                        Convert convert) {
+int run_frame_converter(const char* program, const char* usage, const char* description, int argc,
+                        char** argv, InSamples in_samples, OutBytes out_bytes, Convert convert) {
     if (handle_info_option(argc, argv, program, usage, description)) return 0;
     if (argc < 5) {
         std::fputs(usage, stdout);
@@ -82,7 +81,8 @@ int run_frame_converter(const char* program, const char* usage, const char* desc
         if (const int e = output.write(out_frame.get(), out_size); e != 0)
             return fail("cannot write " + out_path, error_text(e));
     }
-    if (const int e = output.close(); e != 0) return fail("cannot write " + out_path, error_text(e));
+    if (const int e = output.close(); e != 0)
+        return fail("cannot write " + out_path, error_text(e));
     return 0;
 }
 

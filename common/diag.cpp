@@ -9,6 +9,8 @@ void report_error(const char* program, const std::string& what, const std::strin
     std::fprintf(stderr, "%s: %s: %s\n", program, what.c_str(), reason.c_str());
 }
 
-std::string error_text(int error) { return std::strerror(error); }
+std::string error_text(int error) {
+    return std::strerror(error);
+}
 
 }  // namespace rawframes

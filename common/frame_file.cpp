@@ -41,7 +41,9 @@ void close_quietly(int& fd) {
 
 }  // namespace
 
-InputFile::~InputFile() { close_quietly(fd_); }
+InputFile::~InputFile() {
+    close_quietly(fd_);
+}
 
 int InputFile::open(const char* path) {
     close_quietly(fd_);
@@ -72,9 +74,8 @@ void InputFile::advise_sequential() {
 
 Transfer InputFile::read(void* buffer, std::uint64_t bytes) {
     auto* p = static_cast<unsigned char*>(buffer);
-    return transfer_all(bytes, [&](std::uint64_t done, std::size_t chunk) {
-        return ::read(fd_, p + done, chunk);
-    });
+    return transfer_all(
+        bytes, [&](std::uint64_t done, std::size_t chunk) { return ::read(fd_, p + done, chunk); });
 }
 
 Transfer InputFile::read_at(void* buffer, std::uint64_t bytes, std::uint64_t offset) {
@@ -86,7 +87,9 @@ Transfer InputFile::read_at(void* buffer, std::uint64_t bytes, std::uint64_t off
     });
 }
 
-OutputFile::~OutputFile() { close_quietly(fd_); }
+OutputFile::~OutputFile() {
+    close_quietly(fd_);
+}
 
 int OutputFile::create(const char* path, const InputFile& input) {
     close_quietly(fd_);

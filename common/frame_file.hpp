@@ -16,7 +16,7 @@ struct Transfer {
 };
 
 class InputFile {
-public:
+  public:
     InputFile() = default;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -40,13 +40,13 @@ public:
     // The same at an absolute byte offset, leaving the current position alone.
     Transfer read_at(void* buffer, std::uint64_t bytes, std::uint64_t offset);
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };
 
 class OutputFile {
-public:
+  public:
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -65,7 +65,7 @@ public:
     // Closes the file; returns 0 or the errno value of a failed close.
     int close();
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

@@ -41,8 +41,8 @@ YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     return c;
 }
 
-void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                     std::uint8_t* y, std::size_t n) {
+void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
+                     std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const YCbCrCodes c = dovrak_pixel(r[i], g[i], b[i]);
         y[i] = c.y;
@@ -51,8 +51,8 @@ void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
     }
 }
 
-void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
-                          std::size_t width, std::uint8_t* out) {
+void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
+                          std::uint8_t* out) {
     const unsigned rows = top == bottom ? 1 : 2;
     std::size_t x = 0, k = 0;
     for (; x + 1 < width; x += 2, ++k) {

@@ -27,18 +27,18 @@ YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b);
 
 // Converts n pixels: luma codes go to y, and the full-resolution chroma codes
 // replace the samples in r (Cr code) and b (Cb code).
-void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                     std::uint8_t* y, std::size_t n);
+void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
+                     std::size_t n);
 
 // Averages one row of chroma blocks. `top` and `bottom` are two rows of `width`
 // full-resolution codes (the same row for the last row of an odd height); each
 // output sample is the rounded mean, halves up, of the 4, 2 or 1 codes its block
 // covers inside the frame.
-void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
-                          std::size_t width, std::uint8_t* out);
+void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
+                          std::uint8_t* out);
 
 using DovrakPixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                               std::uint8_t* y, std::size_t n);
+                                std::uint8_t* y, std::size_t n);
 using DovrakAverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
                                  std::size_t width, std::uint8_t* out);
 
@@ -47,9 +47,9 @@ using DovrakAverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* 
 std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants();
 std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants();
 
-// Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G and B planes (W x H samples each,
-// host order); the R and B planes are overwritten by chroma codes. `out`
-// receives the whole Yuv420Frame.
+// Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G
+// and B planes (W x H samples each, host order); the R and B planes are overwritten by chroma
+// codes. `out` receives the whole Yuv420Frame.
 void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
 
 }  // namespace rawframes

@@ -2,8 +2,8 @@
 // 8-bit full-range BT.709 YCbCr 4:2:0 frames.
 #include "dovrak_main.hpp"
 
-#include "dovrak_kernel.hpp"
 #include "convert_driver.hpp"
+#include "dovrak_kernel.hpp"
 
 namespace rawframes {
 
@@ -14,8 +14,7 @@ int dovrak_main(int argc, char** argv) {
         "8-bit full-range BT.709 YCbCr 4:2:0 (Y plane, then Cb and Cr planes of\n"
         "(width + 1) / 2 x (hight + 1) / 2 samples). Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        argc, argv,
-        [](const FrameGeometry& g) { return 3 * g.pixels(); },
+        argc, argv, [](const FrameGeometry& g) { return 3 * g.pixels(); },
         [](const FrameGeometry& g) { return g.yuv420_bytes(); }, dovrak_frame);
 }
 

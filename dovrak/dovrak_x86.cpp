@@ -2,9 +2,8 @@
 // averaging. They perform the operations of dovrak_pixel in the same order and
 // precision on 4 or 8 pixels at once; no fused multiply-add is used, and the
 // float-to-integer conversions truncate as the plain code does.
-#include "dovrak_kernel.hpp"
-
 #include "dovrak_constants.hpp"
+#include "dovrak_kernel.hpp"
 #include "x86_targets.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
@@ -35,9 +34,9 @@ RF_AVX2 inline __m256d load4(const std::uint16_t* p) {
 RF_AVX2 inline Codes4 pixels4(const std::uint16_t* r, const std::uint16_t* g,
                               const std::uint16_t* b) {
     const __m256d R = load4(r), G = load4(g), B = load4(b);
-    const __m256d Y = _mm256_add_pd(
-        _mm256_add_pd(_mm256_mul_pd(G, _mm256_set1_pd(kC.w_g)), _mm256_mul_pd(B, _mm256_set1_pd(kC.w_b))),
-        _mm256_mul_pd(R, _mm256_set1_pd(kC.w_r)));
+    const __m256d Y = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(G, _mm256_set1_pd(kC.w_g)),
+                                                  _mm256_mul_pd(B, _mm256_set1_pd(kC.w_b))),
+                                    _mm256_mul_pd(R, _mm256_set1_pd(kC.w_r)));
     const __m256d ys = _mm256_cvtps_pd(_mm256_cvtpd_ps(Y));
     const __m256d cb = _mm256_cvtps_pd(
         _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(B, ys), _mm256_set1_pd(kC.k_b))));
@@ -65,9 +64,9 @@ RF_AVX512 inline __m512d load8(const std::uint16_t* p) {
 RF_AVX512 inline Codes8 pixels8(const std::uint16_t* r, const std::uint16_t* g,
                                 const std::uint16_t* b) {
     const __m512d R = load8(r), G = load8(g), B = load8(b);
-    const __m512d Y = _mm512_add_pd(
-        _mm512_add_pd(_mm512_mul_pd(G, _mm512_set1_pd(kC.w_g)), _mm512_mul_pd(B, _mm512_set1_pd(kC.w_b))),
-        _mm512_mul_pd(R, _mm512_set1_pd(kC.w_r)));
+    const __m512d Y = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(G, _mm512_set1_pd(kC.w_g)),
+                                                  _mm512_mul_pd(B, _mm512_set1_pd(kC.w_b))),
+                                    _mm512_mul_pd(R, _mm512_set1_pd(kC.w_r)));
     const __m512d ys = _mm512_cvtps_pd(_mm512_cvtpd_ps(Y));
     const __m512d cb = _mm512_cvtps_pd(
         _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_sub_pd(B, ys), _mm512_set1_pd(kC.k_b))));
@@ -110,8 +109,10 @@ RF_AVX512 void dovrak_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, st
         const Codes8 a = pixels8(r + i, g + i, b + i);
         const Codes8 c = pixels8(r + i + 8, g + i + 8, b + i + 8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm512_cvtepi32_epi8(join(a.y, c.y)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), _mm512_cvtepi32_epi16(join(a.cr, c.cr)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i), _mm512_cvtepi32_epi16(join(a.cb, c.cb)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i),
+                            _mm512_cvtepi32_epi16(join(a.cr, c.cr)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i),
+                            _mm512_cvtepi32_epi16(join(a.cb, c.cb)));
     }
     if (i < n) dovrak_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
 }
@@ -127,9 +128,9 @@ RF_AVX2 void dovrak_average_row_avx2(const std::uint16_t* top, const std::uint16
     const __m256i ones = _mm256_set1_epi16(1), two = _mm256_set1_epi32(2);
     std::size_t x = 0;
     for (; x + 16 <= width; x += 16) {
-        const __m256i s = _mm256_add_epi16(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + x)),
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + x)));
+        const __m256i s =
+            _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + x)),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + x)));
         const __m256i avg = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(s, ones), two), 2);
         const __m256i w = _mm256_packs_epi32(avg, avg);
         const __m256i bytes = _mm256_packus_epi16(w, w);

@@ -124,8 +124,8 @@ int frame_snr_main(int argc, char** argv) {
         if (!read_frame(reference, reference_frame.get(), frame_bytes, step > 1,
                         i * step * frame_bytes))
             return kFailed;
-        const FrameSnr f =
-            measure_frame(target_frame.get(), reference_frame.get(), geometry.width, geometry.height);
+        const FrameSnr f = measure_frame(target_frame.get(), reference_frame.get(), geometry.width,
+                                         geometry.height);
         sums.add(f);
         std::printf("\n%" PRIu64 "\t%.3f\t%.4f\t%.4f", i, f.y, static_cast<double>(f.u), f.v);
     }

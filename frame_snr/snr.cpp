@@ -33,7 +33,8 @@ double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n) 
     double sse = 0.0;
     for (std::uint64_t done = 0; done < n;) {
         const std::uint64_t run = std::min(n - done, kMaxSseRun);
-        sse += static_cast<double>(squared_error(t + done, r + done, static_cast<std::size_t>(run)));
+        sse +=
+            static_cast<double>(squared_error(t + done, r + done, static_cast<std::size_t>(run)));
         done += run;
     }
     return sse;
@@ -72,10 +73,11 @@ FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference
                        std::int32_t width, std::int32_t height) {
     const std::uint64_t n = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     FrameSnr f;
-    f.u = static_cast<float>(snr_db(plane_sse(target, reference, n), width, height, kChromaPeakSquared));
+    f.u = static_cast<float>(
+        snr_db(plane_sse(target, reference, n), width, height, kChromaPeakSquared));
     f.y = snr_db(plane_sse(target + n, reference + n, n), width, height, kLumaPeakSquared);
-    f.v = snr_db(plane_sse(target + 2 * n, reference + 2 * n, n), width, height,
-                 kChromaPeakSquared);
+    f.v =
+        snr_db(plane_sse(target + 2 * n, reference + 2 * n, n), width, height, kChromaPeakSquared);
     return f;
 }
 

@@ -24,7 +24,8 @@ inline constexpr std::uint64_t kMaxSseRun = 0xFFFFFFFFu;
 // Exact sum of (t[i] - r[i])^2 over n <= kMaxSseRun samples. Plain definition.
 std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std::size_t n);
 
-using SquaredErrorFn = std::uint64_t (*)(const std::int16_t* t, const std::int16_t* r, std::size_t n);
+using SquaredErrorFn = std::uint64_t (*)(const std::int16_t* t, const std::int16_t* r,
+                                         std::size_t n);
 
 // Every version of the squared-error sum built into this binary, plain first;
 // the caller checks cpu_supports() before running one.

@@ -3,7 +3,6 @@
 // of 10- and 11-bit material) are summed with 16-bit multiply-adds into 32-bit
 // lanes; any block with a larger difference is summed by the plain code.
 #include "snr.hpp"
-
 #include "x86_targets.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
@@ -41,8 +40,8 @@ RF_AVX2 std::uint64_t squared_error_avx2(const std::int16_t* t, const std::int16
             // A saturated difference is at least 32767 in size, so it is caught
             // by the range check and the block is redone exactly.
             const __m256i d = _mm256_subs_epi16(a, b);
-            too_far = _mm256_or_si256(too_far, _mm256_or_si256(_mm256_cmpgt_epi16(d, high),
-                                                               _mm256_cmpgt_epi16(low, d)));
+            too_far = _mm256_or_si256(
+                too_far, _mm256_or_si256(_mm256_cmpgt_epi16(d, high), _mm256_cmpgt_epi16(low, d)));
             acc = _mm256_add_epi32(acc, _mm256_madd_epi16(d, d));
         }
         if (_mm256_testz_si256(too_far, too_far))

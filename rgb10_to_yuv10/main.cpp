@@ -1,3 +1,5 @@
 #include "rgb10_to_yuv10_main.hpp"
 
-int main(int argc, char** argv) { return rawframes::rgb10_to_yuv10_main(argc, argv); }
+int main(int argc, char** argv) {
+    return rawframes::rgb10_to_yuv10_main(argc, argv);
+}

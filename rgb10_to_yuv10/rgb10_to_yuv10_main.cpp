@@ -75,7 +75,8 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
 
     for (std::uint32_t i = 0; i < num_frame; ++i) {
         const Transfer got = input.read(frame.get(), frame_bytes);
-        if (got.error != 0) return fail(std::string("cannot read ") + argv[1], error_text(got.error));
+        if (got.error != 0)
+            return fail(std::string("cannot read ") + argv[1], error_text(got.error));
         // The loop ends at the first read that does not deliver one whole sample.
         if (got.bytes < 2) break;
         if (got.bytes < frame_bytes) {

@@ -3,7 +3,9 @@
 namespace rawframes {
 
 namespace {
-inline std::int32_t clamp_to(std::int32_t v, std::int32_t hi) { return v > hi ? hi : (v < 0 ? 0 : v); }
+inline std::int32_t clamp_to(std::int32_t v, std::int32_t hi) {
+    return v > hi ? hi : (v < 0 ? 0 : v);
+}
 }  // namespace
 
 void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n) {

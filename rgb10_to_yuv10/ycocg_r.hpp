@@ -19,7 +19,7 @@ namespace rawframes {
 void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n);
 
 using YCoCgRPlanesFn = void (*)(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b,
-                               std::size_t n);
+                                std::size_t n);
 
 // Every version of the plane transform built into this binary, plain first;
 // the caller checks cpu_supports() before running one.

@@ -1,8 +1,7 @@
 // AVX2 YCoCg-R transform: the integer steps of ycocg_r_planes_c on 16 positions
 // at once, in 32-bit lanes so that any 16-bit input gives the same result.
-#include "ycocg_r.hpp"
-
 #include "x86_targets.hpp"
+#include "ycocg_r.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
 

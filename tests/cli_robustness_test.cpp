@@ -30,17 +30,21 @@ struct Program {
 
 std::vector<Program> programs() {
     return {
-        {"rgb10-to-yuv10", rgb10_to_yuv10(), {0, 1},
+        {"rgb10-to-yuv10",
+         rgb10_to_yuv10(),
+         {0, 1},
          [](const FrameGeometry& g) { return g.planar16_bytes(); }},
         {"frame-snr", frame_snr(), {0, 1, 255}, nullptr},
         {"dovrak", dovrak(), {0, 255}, [](const FrameGeometry& g) { return g.yuv420_bytes(); }},
-        {"yuv420-to-rgb", yuv420_to_rgb(), {0, 255},
+        {"yuv420-to-rgb",
+         yuv420_to_rgb(),
+         {0, 255},
          [](const FrameGeometry& g) { return g.planar8_bytes(); }},
     };
 }
 
-const char* const kNumbers[] = {"",   "abc",        "-5",         "0",  "99999999999999999999",
-                                "1",  "2147483647", "-2147483648", " 4", "4x",
+const char* const kNumbers[] = {"",   "abc",        "-5",          "0",    "99999999999999999999",
+                                "1",  "2147483647", "-2147483648", " 4",   "4x",
                                 "+4", "3",          "-0",          "65536"};
 
 }  // namespace
@@ -67,7 +71,8 @@ TEST(CliRobustness, BadArgumentsAndFilesNeverCrashOrCorrupt) {
     const std::string whole = dir.path("whole.raw"), truncated = dir.path("truncated.raw"),
                       empty = dir.path("empty.raw"), out = dir.path("out.raw");
     std::vector<std::uint8_t> bytes(6 * 4 * 3 * 2 + 7);  // two 4 x 3 16-bit frames and a bit
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 % 251);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 37 % 251);
     const std::map<std::string, std::vector<std::uint8_t>> files = {
         {whole, bytes},
         {truncated, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 13)},

@@ -3,10 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cstdlib>
-
-#include <cfloat>
 
 #include "buffer.hpp"
 #include "fp_probe.hpp"
@@ -126,8 +125,8 @@ TEST(FrameFile, OutputNamingTheInputIsRefusedUntouched) {
 
     InputFile in;
     ASSERT_EQ(in.open(in_path.c_str()), 0);
-    for (const std::string& out_path : {in_path, dir.path("hard"), dir.path("soft"),
-                                        dir.path(".") + "/in.raw"}) {
+    for (const std::string& out_path :
+         {in_path, dir.path("hard"), dir.path("soft"), dir.path(".") + "/in.raw"}) {
         OutputFile out;
         EXPECT_EQ(out.create(out_path.c_str(), in), OutputFile::kSameFile) << out_path;
     }

@@ -64,16 +64,21 @@ TEST(Dovrak, CodesOfUniformBlocks) {
         std::uint8_t y, cb, cr;
     };
     const Case cases[] = {
-        {0, 0, 0, 0, 128, 128},         {512, 512, 512, 127, 128, 128},
-        {1023, 1023, 1023, 255, 128, 128}, {1023, 0, 0, 54, 99, 255},
-        {0, 1023, 0, 182, 30, 13},      {0, 0, 1023, 18, 255, 117},
+        {0, 0, 0, 0, 128, 128},
+        {512, 512, 512, 127, 128, 128},
+        {1023, 1023, 1023, 255, 128, 128},
+        {1023, 0, 0, 54, 99, 255},
+        {0, 1023, 0, 182, 30, 13},
+        {0, 0, 1023, 18, 255, 117},
         {1023, 1023, 0, 236, 1, 139},
         // Luma rounded to single precision before use (double would give 84, 169,
         // 254, and Cb 174 for the last case).
-        {341, 341, 341, 85, 128, 128},  {682, 682, 682, 170, 128, 128},
+        {341, 341, 341, 85, 128, 128},
+        {682, 682, 682, 170, 128, 128},
         {580, 624, 983, 159, 173, 119},
         // Samples above 1023 are clamped in the result.
-        {1024, 1024, 1024, 255, 128, 128}, {65535, 0, 0, 255, 1, 255},
+        {1024, 1024, 1024, 255, 128, 128},
+        {65535, 0, 0, 255, 1, 255},
     };
     for (const Case& c : cases) {
         const auto out = convert(rgb16_frame(4, c.r, c.g, c.b), 2, 2);
@@ -103,8 +108,8 @@ TEST(Dovrak, ChromaIsAveragedAfterCoding) {
 
 TEST(Dovrak, PixelKernelMatchesTranscriptionOnRandomAndBoundarySamples) {
     std::vector<std::uint16_t> values;
-    for (unsigned v : {0u, 1u, 2u, 340u, 341u, 511u, 512u, 682u, 1022u, 1023u, 1024u, 1025u,
-                       2047u, 4095u, 32767u, 32768u, 65534u, 65535u})
+    for (unsigned v : {0u, 1u, 2u, 340u, 341u, 511u, 512u, 682u, 1022u, 1023u, 1024u, 1025u, 2047u,
+                       4095u, 32767u, 32768u, 65534u, 65535u})
         values.push_back(static_cast<std::uint16_t>(v));
     std::size_t checked = 0;
     const auto check = [&](std::uint16_t r, std::uint16_t g, std::uint16_t b) {
@@ -129,16 +134,16 @@ TEST(Dovrak, PixelKernelMatchesTranscriptionOnRandomAndBoundarySamples) {
 
 TEST(Dovrak, FramesOfEveryShapeMatchTheModel) {
     std::mt19937 rng(7);
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 2}, std::pair{3, 3}, std::pair{5, 2},
-                        std::pair{2, 5}, std::pair{1, 7}, std::pair{7, 1}, std::pair{33, 17},
-                        std::pair{64, 36}}) {
+    for (auto [w, h] :
+         {std::pair{1, 1}, std::pair{2, 2}, std::pair{3, 3}, std::pair{5, 2}, std::pair{2, 5},
+          std::pair{1, 7}, std::pair{7, 1}, std::pair{33, 17}, std::pair{64, 36}}) {
         const auto rgb = random_rgb(rng, std::size_t(w) * h, 1023);
         EXPECT_EQ(convert(rgb, w, h), expected_yuv420(rgb, w, h)) << w << " x " << h;
     }
 }
 
 class DovrakCli : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string in = dir.path("in.rgb"), out = dir.path("out.yuv");
 };
@@ -235,7 +240,7 @@ TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(r, r2) << v.name << " n=" << n;
             ASSERT_EQ(b, b2) << v.name << " n=" << n;
         }
-        });
+    });
     for (const auto& v : dovrak_average_variants()) {
         if (!cpu_supports(v.isa)) continue;
         for (std::size_t width = 1; width < 80; ++width) {

@@ -38,7 +38,8 @@ std::vector<std::uint8_t> interleave(const std::vector<std::uint8_t>& planes) {
 
 TEST(FfmpegInterop, RecipesRoundTripAPicture) {
     const std::string ffmpeg = find_ffmpeg();
-    if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed; the ffmpeg recipes are not checked";
+    if (ffmpeg.empty())
+        GTEST_SKIP() << "ffmpeg is not installed; the ffmpeg recipes are not checked";
     ScratchDir dir;
     const std::string size = "320x240", W = "320", H = "240";
     const auto ff = [&](std::vector<std::string> args) {
@@ -50,8 +51,8 @@ TEST(FfmpegInterop, RecipesRoundTripAPicture) {
     // Any picture to 10-bit planar R, G, B: gbrp10le holds G, B, R, so the
     // planes are shuffled to put R first. The same picture in 8 bits serves as
     // the reference.
-    const std::vector<std::string> source = {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=1",
-                                             "-frames:v", "1"};
+    const std::vector<std::string> source = {
+        "-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=1", "-frames:v", "1"};
     auto to_rgb10 = source, to_rgb8 = source;
     to_rgb10.insert(to_rgb10.end(), {"-vf", "format=gbrp10le,shuffleplanes=2:0:1", "-pix_fmt",
                                      "gbrp10le", "-f", "rawvideo", dir.path("src.rgb10")});
@@ -76,9 +77,9 @@ TEST(FfmpegInterop, RecipesRoundTripAPicture) {
 
     // Viewing a yuv420-to-rgb output: read as gbrp and shuffled back, ffmpeg
     // sees exactly our pixels.
-    ASSERT_TRUE(ff({"-f", "rawvideo", "-pix_fmt", "gbrp", "-s", size, "-i", dir.path("out.rgb8"),
-                    "-vf", "shuffleplanes=1:2:0", "-pix_fmt", "rgb24", "-f", "rawvideo",
-                    dir.path("view.rgb24")}));
+    ASSERT_TRUE(
+        ff({"-f", "rawvideo", "-pix_fmt", "gbrp", "-s", size, "-i", dir.path("out.rgb8"), "-vf",
+            "shuffleplanes=1:2:0", "-pix_fmt", "rgb24", "-f", "rawvideo", dir.path("view.rgb24")}));
     EXPECT_EQ(read_file(dir.path("view.rgb24")), interleave(out));
 
     // Viewing a dovrak output: full-range BT.709 4:2:0, which ffmpeg turns into
@@ -89,10 +90,11 @@ TEST(FfmpegInterop, RecipesRoundTripAPicture) {
     const auto seen = read_file(dir.path("yuvview.rgb24")), ours = interleave(out);
     ASSERT_EQ(seen.size(), ours.size());
     int worst = 0;
-    for (std::size_t i = 0; i < seen.size(); ++i) worst = std::max(worst, std::abs(seen[i] - ours[i]));
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        worst = std::max(worst, std::abs(seen[i] - ours[i]));
     EXPECT_LE(worst, 1);
     // And as a picture file.
-    EXPECT_TRUE(ff({"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace",
-                    "bt709", "-s", size, "-i", dir.path("out.yuv420"), "-frames:v", "1",
-                    dir.path("view.png")}));
+    EXPECT_TRUE(
+        ff({"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace", "bt709",
+            "-s", size, "-i", dir.path("out.yuv420"), "-frames:v", "1", dir.path("view.png")}));
 }

@@ -34,7 +34,9 @@ std::vector<std::uint16_t> marked_frames(int count) {
     return s;
 }
 
-FrameSnr luma_only(double sse) { return FrameSnr{snr_db(sse, 160, 112, kLumaPeakSquared), 0, 0}; }
+FrameSnr luma_only(double sse) {
+    return FrameSnr{snr_db(sse, 160, 112, kLumaPeakSquared), 0, 0};
+}
 
 }  // namespace
 
@@ -87,7 +89,7 @@ TEST(Snr, ChromaUIsSinglePrecisionAndSumsAreRoundedPerFrame) {
 }
 
 class FrameSnrCli : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string target = dir.path("target.yuv"), reference = dir.path("reference.yuv");
     RunResult snr(std::vector<std::string> extra) {
@@ -258,5 +260,5 @@ TEST(SquaredError, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(v.fn(t.data(), r.data(), n), squared_error_c(t.data(), r.data(), n))
                 << v.name << " n=" << n << " round " << round;
         }
-        });
+    });
 }

@@ -76,7 +76,7 @@ TEST(YCoCgR, FrameWithNonPositiveDimensionIsLeftAlone) {
 }
 
 class Rgb10ToYuv10Cli : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string in = dir.path("in.rgb"), out = dir.path("out.yuv");
     // Three 2 x 2 frames: pure red, pure green, pure blue.
@@ -125,8 +125,8 @@ TEST_F(Rgb10ToYuv10Cli, PartialLastFrameIsZeroFilledAndWarned) {
 
     std::vector<std::uint16_t> want = rgb16_frame(4, 1, 255, 513);
     // Second frame: R = 1023, 1023, 0, 0 with G = B = 0.
-    const std::vector<std::uint16_t> second = {2047, 2047, 1024, 1024, 255, 255, 0, 0,
-                                               513,  513,  1024, 1024};
+    const std::vector<std::uint16_t> second = {2047, 2047, 1024, 1024, 255,  255,
+                                               0,    0,    513,  513,  1024, 1024};
     want.insert(want.end(), second.begin(), second.end());
     EXPECT_EQ(le16_samples(read_file(out)), want);
 
@@ -209,25 +209,24 @@ TEST_F(Rgb10ToYuv10Cli, ConvertsFramesPastTwoGibibytes) {
     const std::uint64_t total = frames * frame, tail_start = total - 2 * frame;
     std::vector<std::uint8_t> tail(2 * frame);
     std::uint64_t received = 0;
-    const RunResult r = run(rgb10_to_yuv10(), {in, fifo, std::to_string(w), std::to_string(h), "-1"},
-                            [&] {
-                                const int fd = ::open(fifo.c_str(), O_RDONLY);
-                                if (fd < 0) return;
-                                ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
-                                std::vector<std::uint8_t> chunk(1 << 20);
-                                for (ssize_t n; (n = ::read(fd, chunk.data(), chunk.size())) > 0;) {
-                                    const std::uint64_t end = received + static_cast<std::uint64_t>(n);
-                                    // The part of this chunk that falls in [tail_start, total).
-                                    const std::uint64_t from = std::max(received, tail_start);
-                                    const std::uint64_t to = std::min(end, total);
-                                    if (from < to)
-                                        std::copy(chunk.begin() + (from - received),
-                                                  chunk.begin() + (to - received),
-                                                  tail.begin() + (from - tail_start));
-                                    received = end;
-                                }
-                                ::close(fd);
-                            });
+    const RunResult r =
+        run(rgb10_to_yuv10(), {in, fifo, std::to_string(w), std::to_string(h), "-1"}, [&] {
+            const int fd = ::open(fifo.c_str(), O_RDONLY);
+            if (fd < 0) return;
+            ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+            std::vector<std::uint8_t> chunk(1 << 20);
+            for (ssize_t n; (n = ::read(fd, chunk.data(), chunk.size())) > 0;) {
+                const std::uint64_t end = received + static_cast<std::uint64_t>(n);
+                // The part of this chunk that falls in [tail_start, total).
+                const std::uint64_t from = std::max(received, tail_start);
+                const std::uint64_t to = std::min(end, total);
+                if (from < to)
+                    std::copy(chunk.begin() + (from - received), chunk.begin() + (to - received),
+                              tail.begin() + (from - tail_start));
+                received = end;
+            }
+            ::close(fd);
+        });
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(received, total);
     const std::vector<std::uint8_t> before(tail.begin(), tail.begin() + frame),
@@ -258,5 +257,5 @@ TEST(YCoCgR, EveryFastVariantMatchesThePlainOne) {
             ASSERT_EQ(g, g2) << v.name;
             ASSERT_EQ(b, b2) << v.name;
         }
-        });
+    });
 }

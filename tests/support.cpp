@@ -34,7 +34,8 @@ std::vector<std::uint8_t> read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
@@ -80,10 +81,10 @@ std::string slurp_and_remove(const std::string& path) {
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::function<void()>& while_running) {
     static int counter = 0;
-    const std::string base = (fs::temp_directory_path() /
-                              ("rawframes-run-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++)))
-                                 .string();
+    const std::string base =
+        (fs::temp_directory_path() /
+         ("rawframes-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+            .string();
     const std::string out_path = base + ".out", err_path = base + ".err";
 
     std::vector<char*> argv;
@@ -94,8 +95,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -111,9 +114,17 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
-std::string rgb10_to_yuv10() { return RAWFRAMES_RGB10_TO_YUV10; }
-std::string frame_snr() { return RAWFRAMES_FRAME_SNR; }
-std::string dovrak() { return RAWFRAMES_DOVRAK; }
-std::string yuv420_to_rgb() { return RAWFRAMES_YUV420_TO_RGB; }
+std::string rgb10_to_yuv10() {
+    return RAWFRAMES_RGB10_TO_YUV10;
+}
+std::string frame_snr() {
+    return RAWFRAMES_FRAME_SNR;
+}
+std::string dovrak() {
+    return RAWFRAMES_DOVRAK;
+}
+std::string yuv420_to_rgb() {
+    return RAWFRAMES_YUV420_TO_RGB;
+}
 
 }  // namespace testing_support

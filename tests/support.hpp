@@ -17,14 +17,14 @@ namespace fs = std::filesystem;
 
 // A fresh directory that is removed with everything in it at the end of a test.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-private:
+  private:
     fs::path dir_;
 };
 

@@ -8,9 +8,15 @@
 
 namespace transcription {
 
-inline double f32(std::uint32_t bits) { return double(std::bit_cast<float>(bits)); }
-inline double round_to_single(double v) { return double(static_cast<float>(v)); }
-inline int trunc_to_int(double v) { return static_cast<int>(v); }
+inline double f32(std::uint32_t bits) {
+    return double(std::bit_cast<float>(bits));
+}
+inline double round_to_single(double v) {
+    return double(static_cast<float>(v));
+}
+inline int trunc_to_int(double v) {
+    return static_cast<int>(v);
+}
 
 struct Codes {
     int y, cb, cr;
@@ -33,8 +39,10 @@ inline Codes rgb_to_codes(unsigned r, unsigned g, unsigned b) {
     double Cb = round_to_single(bdiff * kB);
     const double rdiff = R - Ys;
     double Cr = rdiff * kR;
-    if (Ys < 0) Ys = 0;
-    else if (Ys > 1) Ys = 1;
+    if (Ys < 0)
+        Ys = 0;
+    else if (Ys > 1)
+        Ys = 1;
     if (Cb < -0.5) Cb = -0.5;
     if (Cb > 0.5) Cb = 0.5;
     if (Cr < -0.5) Cr = -0.5;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <random>
 
-#include "yuv420_kernel.hpp"
 #include "support.hpp"
 #include "transcription.hpp"
+#include "yuv420_kernel.hpp"
 
 using namespace rawframes;
 using namespace testing_support;
@@ -36,7 +36,9 @@ std::vector<std::uint8_t> expected_rgb(const std::vector<std::uint8_t>& yuv, int
     return out;
 }
 
-bool same(const Rgb8& a, const transcription::Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+bool same(const Rgb8& a, const transcription::Rgb& b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
 
 }  // namespace
 
@@ -45,8 +47,10 @@ TEST(Yuv420ToRgb, KnownPixels) {
         std::uint8_t y, cb, cr, r, g, b;
     };
     const Case cases[] = {
-        {0, 0, 0, 0, 83, 0},          {255, 255, 255, 255, 171, 255},
-        {255, 0, 255, 255, 219, 17},  {0, 255, 0, 0, 36, 235},
+        {0, 0, 0, 0, 83, 0},
+        {255, 255, 255, 255, 171, 255},
+        {255, 0, 255, 255, 219, 17},
+        {0, 255, 0, 0, 36, 235},
         {76, 85, 255, 255, 24, 0},
         {218, 153, 71, 128, 240, 255},  // G depends on rounding g * 255 to single precision
     };
@@ -97,8 +101,8 @@ TEST(Yuv420ToRgb, ChromaIsReplicatedOverItsBlock) {
         }
     }
     std::mt19937 rng(11);
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 3}, std::pair{5, 2}, std::pair{2, 5},
-                        std::pair{17, 9}}) {
+    for (auto [w, h] :
+         {std::pair{1, 1}, std::pair{3, 3}, std::pair{5, 2}, std::pair{2, 5}, std::pair{17, 9}}) {
         std::vector<std::uint8_t> frame(FrameGeometry{w, h}.yuv420_bytes());
         for (auto& v : frame) v = static_cast<std::uint8_t>(rng());
         EXPECT_EQ(convert(frame, w, h), expected_rgb(frame, w, h)) << w << " x " << h;
@@ -106,7 +110,7 @@ TEST(Yuv420ToRgb, ChromaIsReplicatedOverItsBlock) {
 }
 
 class Yuv420ToRgbCli : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string in = dir.path("in.yuv"), out = dir.path("out.rgb");
 };
@@ -208,5 +212,5 @@ TEST(Yuv420ToRgb, EveryFastRowMatchesThePlainRowOnAllInputs) {
             }
             EXPECT_EQ(mismatches, 0u) << v.name << " width " << width;
         }
-        });
+    });
 }

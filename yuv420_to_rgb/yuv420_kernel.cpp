@@ -22,8 +22,8 @@ Rgb8 yuv_to_rgb_pixel(std::uint8_t Y, std::uint8_t Cb, std::uint8_t Cr) {
     const double y = Y * inv255;
     const float r = static_cast<float>(((Cr - 128) * inv255) * double{kCrGain} + y);
     const float b = static_cast<float>(((Cb - 128) * inv255) * double{kCbGain} + y);
-    const double g = ((y - double{r} * double{kWeightR}) - double{b} * double{kWeightB}) *
-                     double{kInvWeightG};
+    const double g =
+        ((y - double{r} * double{kWeightR}) - double{b} * double{kWeightB}) * double{kInvWeightG};
     const float rs = static_cast<float>(double{r} * 255.0);
     const float gs = static_cast<float>(g * 255.0);
     const double bs = double{b} * 255.0;
@@ -43,8 +43,8 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
 #ifdef RAWFRAMES_X86_VARIANTS
 void yuv420_row_avx2(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
                      std::uint8_t*, std::uint8_t*, std::size_t);
-void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*,
-                       std::uint8_t*, std::uint8_t*, std::uint8_t*, std::size_t);
+void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
+                       std::uint8_t*, std::uint8_t*, std::size_t);
 #endif
 
 std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants() {

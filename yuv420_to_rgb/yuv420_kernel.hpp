@@ -27,7 +27,7 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
                   std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width);
 
 using Yuv420RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                            std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width);
+                             std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, std::size_t width);
 
 // Every version of the row function built into this binary, plain first; the
 // caller checks cpu_supports() before running one.

@@ -2,8 +2,8 @@
 // planar RGB frames.
 #include "yuv420_to_rgb_main.hpp"
 
-#include "yuv420_kernel.hpp"
 #include "convert_driver.hpp"
+#include "yuv420_kernel.hpp"
 
 namespace rawframes {
 
@@ -13,8 +13,7 @@ int yuv420_to_rgb_main(int argc, char** argv) {
         "Converts frames of 8-bit full-range BT.709 YCbCr 4:2:0 into 8-bit planar R, G, B.\n"
         "Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        argc, argv,
-        [](const FrameGeometry& g) { return g.yuv420_bytes(); },
+        argc, argv, [](const FrameGeometry& g) { return g.yuv420_bytes(); },
         [](const FrameGeometry& g) { return g.planar8_bytes(); }, yuv420_to_rgb_frame);
 }
 

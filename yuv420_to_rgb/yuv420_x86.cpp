@@ -3,10 +3,9 @@
 // pixels at once: double-precision lanes for the double steps, single-precision
 // conversions where the plain code rounds to single. No fused multiply-add is
 // used, and the float-to-integer conversions truncate as the plain code does.
-#include "yuv420_kernel.hpp"
-
 #include "x86_targets.hpp"
 #include "yuv420_constants.hpp"
+#include "yuv420_kernel.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
 
@@ -30,10 +29,10 @@ RF_AVX2 inline void pixels4(__m256d y, __m256d cr2, __m256d cb2, __m128i& R, __m
                             __m128i& B) {
     const __m256d rd = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(cr2, y)));
     const __m256d bd = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(cb2, y)));
-    const __m256d g = _mm256_mul_pd(
-        _mm256_sub_pd(_mm256_sub_pd(y, _mm256_mul_pd(rd, _mm256_set1_pd(kC.w_r))),
-                      _mm256_mul_pd(bd, _mm256_set1_pd(kC.w_b))),
-        _mm256_set1_pd(kC.inv_w_g));
+    const __m256d g =
+        _mm256_mul_pd(_mm256_sub_pd(_mm256_sub_pd(y, _mm256_mul_pd(rd, _mm256_set1_pd(kC.w_r))),
+                                    _mm256_mul_pd(bd, _mm256_set1_pd(kC.w_b))),
+                      _mm256_set1_pd(kC.inv_w_g));
     const __m256d k255 = _mm256_set1_pd(255.0);
     const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f);
     // max(v, 0) turns negative values (and NaN) into 0, as the plain clamp does.
@@ -47,7 +46,8 @@ RF_AVX2 inline void pixels4(__m256d y, __m256d cr2, __m256d cb2, __m128i& R, __m
 }
 
 RF_AVX2 inline __m256d chroma_term(__m128i c4, double gain) {
-    const __m256d c = _mm256_sub_pd(_mm256_cvtepi32_pd(_mm_cvtepu8_epi32(c4)), _mm256_set1_pd(128.0));
+    const __m256d c =
+        _mm256_sub_pd(_mm256_cvtepi32_pd(_mm_cvtepu8_epi32(c4)), _mm256_set1_pd(128.0));
     return _mm256_mul_pd(_mm256_mul_pd(c, _mm256_set1_pd(kC.inv255)), _mm256_set1_pd(gain));
 }
 
@@ -95,10 +95,10 @@ RF_AVX512 inline void pixels8(__m512d y, __m512d cr2, __m512d cb2, __m256i& R, _
                               __m256i& B) {
     const __m512d rd = _mm512_cvtps_pd(_mm512_cvtpd_ps(_mm512_add_pd(cr2, y)));
     const __m512d bd = _mm512_cvtps_pd(_mm512_cvtpd_ps(_mm512_add_pd(cb2, y)));
-    const __m512d g = _mm512_mul_pd(
-        _mm512_sub_pd(_mm512_sub_pd(y, _mm512_mul_pd(rd, _mm512_set1_pd(kC.w_r))),
-                      _mm512_mul_pd(bd, _mm512_set1_pd(kC.w_b))),
-        _mm512_set1_pd(kC.inv_w_g));
+    const __m512d g =
+        _mm512_mul_pd(_mm512_sub_pd(_mm512_sub_pd(y, _mm512_mul_pd(rd, _mm512_set1_pd(kC.w_r))),
+                                    _mm512_mul_pd(bd, _mm512_set1_pd(kC.w_b))),
+                      _mm512_set1_pd(kC.inv_w_g));
     const __m512d k255 = _mm512_set1_pd(255.0);
     const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f);
     const __m256 rs =

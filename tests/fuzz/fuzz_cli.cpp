@@ -22,7 +22,8 @@ namespace {
 
 std::string scratch_path(const char* name) {
     const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/rawframes-fuzz-" + std::to_string(::getpid()) + "-" + name;
+    return std::string(dir ? dir : "/tmp") + "/rawframes-fuzz-" + std::to_string(::getpid()) + "-" +
+           name;
 }
 
 }  // namespace
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> words;
     while (words.size() < 5 && at < size) {
         std::string w;
-        while (at < size && data[at] != 0 && w.size() < 40) w.push_back(static_cast<char>(data[at++]));
+        while (at < size && data[at] != 0 && w.size() < 40)
+            w.push_back(static_cast<char>(data[at++]));
         if (at < size && data[at] == 0) ++at;
         words.push_back(w);
     }
@@ -58,10 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
     const int argc = static_cast<int>(args.size());
     switch (program) {
-        case 0: rgb10_to_yuv10_main(argc, argv.data()); break;
-        case 1: frame_snr_main(argc, argv.data()); break;
-        case 2: dovrak_main(argc, argv.data()); break;
-        default: yuv420_to_rgb_main(argc, argv.data()); break;
+        case 0:
+            rgb10_to_yuv10_main(argc, argv.data());
+            break;
+        case 1:
+            frame_snr_main(argc, argv.data());
+            break;
+        case 2:
+            dovrak_main(argc, argv.data());
+            break;
+        default:
+            yuv420_to_rgb_main(argc, argv.data());
+            break;
     }
     std::fflush(stdout);
     ::unlink(in.c_str());

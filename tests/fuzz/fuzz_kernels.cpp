@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          want.data() + 2 * n, n);
             for (const auto& v : yuv420_row_variants()) {
                 if (!cpu_supports(v.isa)) continue;
-                v.fn(y.data(), cb.data(), cr.data(), got.data(), got.data() + n, got.data() + 2 * n, n);
+                v.fn(y.data(), cb.data(), cr.data(), got.data(), got.data() + n, got.data() + 2 * n,
+                     n);
                 check(got == want);
             }
             break;
