@@ -99,13 +99,14 @@ int frame_snr_main(int argc, char** argv) {
         return fail("cannot allocate frame buffers",
                     "2 x " + std::to_string(frame_bytes) + " bytes are not available");
 
-    std::printf("\nFrame\tSnrY\tSnrU\tSnrV");
-
+    // Files that cannot be measured (pipes) are refused before any report line.
     std::uint64_t target_bytes = 0, reference_bytes = 0;
     if (const int e = target.size(target_bytes); e != 0)
         return fail("cannot measure " + target.path(), error_text(e));
     if (const int e = reference.size(reference_bytes); e != 0)
         return fail("cannot measure " + reference.path(), error_text(e));
+
+    std::printf("\nFrame\tSnrY\tSnrU\tSnrV");
     const std::uint64_t t_frames = count_frames(target_bytes, frame_bytes);
     const std::uint64_t r_frames = count_frames(reference_bytes, frame_bytes);
 
