@@ -23,6 +23,7 @@ void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std:
 
 #ifdef RAWFRAMES_X86_VARIANTS
 void ycocg_r_planes_avx2(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
+void ycocg_r_planes_avx512(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
 #endif
 
 std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
@@ -30,6 +31,7 @@ std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
         {"plain", Isa::kPlain, ycocg_r_planes_c},
 #ifdef RAWFRAMES_X86_VARIANTS
         {"avx2", Isa::kAvx2, ycocg_r_planes_avx2},
+        {"avx512", Isa::kAvx512, ycocg_r_planes_avx512},
 #endif
     };
     return variants;

@@ -1,5 +1,6 @@
-// AVX2 YCoCg-R transform: the integer steps of ycocg_r_planes_c on 16 positions
-// at once, in 32-bit lanes so that any 16-bit input gives the same result.
+// AVX2 and AVX-512 YCoCg-R transforms: the integer steps of ycocg_r_planes_c on
+// 16 or 32 positions at once, in 32-bit lanes so that any 16-bit input gives
+// the same result.
 #include "x86_targets.hpp"
 #include "ycocg_r.hpp"
 
@@ -50,6 +51,52 @@ RF_AVX2 void ycocg_r_planes_avx2(std::uint16_t* r, std::uint16_t* g, std::uint16
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i), pack16(lo.cg, hi.cg));
     }
     if (i < n) ycocg_r_planes_c(r + i, g + i, b + i, n - i);
+}
+
+namespace {
+
+struct Out16 {
+    __m512i co, y, cg;
+};
+
+RF_AVX512 inline Out16 transform16(__m256i r16, __m256i g16, __m256i b16) {
+    const __m512i R = _mm512_cvtepu16_epi32(r16), G = _mm512_cvtepu16_epi32(g16),
+                  B = _mm512_cvtepu16_epi32(b16);
+    const __m512i co = _mm512_sub_epi32(R, B);
+    const __m512i t = _mm512_add_epi32(B, _mm512_srai_epi32(co, 1));
+    const __m512i cg = _mm512_sub_epi32(G, t);
+    const __m512i y = _mm512_add_epi32(t, _mm512_srai_epi32(cg, 1));
+    const __m512i zero = _mm512_setzero_si512(), offset = _mm512_set1_epi32(1024);
+    const __m512i max11 = _mm512_set1_epi32(2047);
+    return Out16{_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(co, offset), zero), max11),
+                 _mm512_min_epi32(_mm512_max_epi32(y, zero), _mm512_set1_epi32(1023)),
+                 _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(cg, offset), zero), max11)};
+}
+
+RF_AVX512 inline void store32(std::uint16_t* dst, __m512i lo, __m512i hi) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm512_cvtepi32_epi16(lo));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 16), _mm512_cvtepi32_epi16(hi));
+}
+
+}  // namespace
+
+RF_AVX512 void ycocg_r_planes_avx512(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b,
+                                     std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m512i R = _mm512_loadu_si512(r + i);
+        const __m512i G = _mm512_loadu_si512(g + i);
+        const __m512i B = _mm512_loadu_si512(b + i);
+        const Out16 lo = transform16(_mm512_castsi512_si256(R), _mm512_castsi512_si256(G),
+                                     _mm512_castsi512_si256(B));
+        const Out16 hi = transform16(_mm512_extracti64x4_epi64(R, 1),
+                                     _mm512_extracti64x4_epi64(G, 1),
+                                     _mm512_extracti64x4_epi64(B, 1));
+        store32(r + i, lo.co, hi.co);
+        store32(g + i, lo.y, hi.y);
+        store32(b + i, lo.cg, hi.cg);
+    }
+    if (i < n) ycocg_r_planes_avx2(r + i, g + i, b + i, n - i);
 }
 
 }  // namespace rawframes
