@@ -104,9 +104,11 @@ int OutputFile::create(const char* path, const InputFile& input) {
         close_quietly(fd_);
         return e;
     }
+    // Writing to the file being read would destroy its data; a character device
+    // or a pipe named twice (/dev/null, say) holds no data to lose.
     struct stat in {};
     if (input.fd() >= 0 && ::fstat(input.fd(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino) {
+        in.st_ino == out.st_ino && !S_ISCHR(out.st_mode) && !S_ISFIFO(out.st_mode)) {
         close_quietly(fd_);
         return kSameFile;
     }

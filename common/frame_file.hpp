@@ -53,8 +53,9 @@ class OutputFile {
     ~OutputFile();
 
     // Opens `path` for writing, creating it if needed, and truncates it to
-    // empty. When `path` is the same file as `input` (same device and inode)
-    // nothing is truncated and the result is kSameFile.
+    // empty. When `path` is the same file as `input` (same device and inode,
+    // other than a character device or pipe) nothing is truncated and the
+    // result is kSameFile.
     static constexpr int kSameFile = -1;
     int create(const char* path, const InputFile& input);
     const std::string& path() const { return path_; }

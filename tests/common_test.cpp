@@ -132,6 +132,12 @@ TEST(FrameFile, OutputNamingTheInputIsRefusedUntouched) {
     }
     EXPECT_EQ(read_file(in_path).size(), 8u);
 
+    // A device named as both input and output holds no data to lose.
+    InputFile null_in;
+    ASSERT_EQ(null_in.open("/dev/null"), 0);
+    OutputFile null_out;
+    EXPECT_EQ(null_out.create("/dev/null", null_in), 0);
+
     // A different existing file is truncated.
     const std::string other = dir.path("other.raw");
     write_file(other, std::string("old content"));
