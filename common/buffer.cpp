@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace rawframes {
@@ -24,6 +25,25 @@ std::uint64_t physical_memory_bytes() {
         return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
     }();
     return bytes;
+}
+
+SlotBuffers allocate_slots(std::size_t wanted, std::uint64_t first_bytes,
+                           std::uint64_t second_bytes) {
+    SlotBuffers slots;
+    const std::uint64_t memory = physical_memory_bytes();
+    const std::uint64_t pair = first_bytes + second_bytes;
+    if (pair < first_bytes || pair == 0 || pair > memory) return slots;
+    const std::uint64_t fit = memory / pair;
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, fit));
+    for (std::size_t i = 0; i < count; ++i) {
+        FrameBuffer<std::uint8_t> a = allocate_frame<std::uint8_t>(first_bytes);
+        FrameBuffer<std::uint8_t> b;
+        if (second_bytes != 0) b = allocate_frame<std::uint8_t>(second_bytes);
+        if (!a || (second_bytes != 0 && !b)) break;
+        slots.first.push_back(std::move(a));
+        slots.second.push_back(std::move(b));
+    }
+    return slots;
 }
 
 }  // namespace rawframes

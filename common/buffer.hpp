@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace rawframes {
 
@@ -44,5 +45,17 @@ FrameBuffer<T> allocate_frame(std::uint64_t count) {
     if (p != nullptr) advise_huge_pages(p, bytes);
     return FrameBuffer<T>{static_cast<T*>(p)};
 }
+
+// The buffers of the frame slots a pipeline shares: each slot has a buffer of
+// `first_bytes` and, when `second_bytes` is not 0, one of `second_bytes`.
+struct SlotBuffers {
+    std::vector<FrameBuffer<std::uint8_t>> first, second;
+    std::size_t count() const { return first.size(); }
+};
+
+// Allocates `wanted` slots, or as many as fit in physical memory when that is
+// fewer (at least one); returns no slots when not even one can be had.
+SlotBuffers allocate_slots(std::size_t wanted, std::uint64_t first_bytes,
+                           std::uint64_t second_bytes);
 
 }  // namespace rawframes

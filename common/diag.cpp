@@ -1,16 +1,89 @@
 #include "diag.hpp"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace rawframes {
 
+namespace {
+
+std::mutex status_mutex;
+bool status_shown = false;  // a progress line is on the terminal
+
+void write_stderr(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n <= 0) return;  // nowhere to report a failure to report
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Carriage return, then erase to the end of the line.
+constexpr const char* kEraseLine = "\r\033[K";
+
+std::int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+void report_line(const char* program, const std::string& text) {
+    std::lock_guard lock(status_mutex);
+    std::string line = status_shown ? kEraseLine : "";
+    status_shown = false;
+    line += std::string(program) + ": " + text + "\n";
+    std::fflush(stderr);
+    write_stderr(line);
+}
+
 void report_error(const char* program, const std::string& what, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", program, what.c_str(), reason.c_str());
+    report_line(program, what + ": " + reason);
 }
 
 std::string error_text(int error) {
     return std::strerror(error);
+}
+
+Progress::Progress(const char* program, std::optional<std::uint64_t> total, bool wanted)
+    : program_(program), total_(total), enabled_(wanted && ::isatty(STDERR_FILENO) == 1) {
+    start_ns_ = last_ns_ = now_ns();
+}
+
+void Progress::update(std::uint64_t frames_done) {
+    if (!enabled_) return;
+    constexpr std::int64_t kInterval = 250'000'000;  // four updates a second at most
+    const std::int64_t now = now_ns();
+    if (now - last_ns_ < kInterval) return;
+    last_ns_ = now;
+    const double seconds = static_cast<double>(now - start_ns_) / 1e9;
+    char text[160];
+    if (total_) {
+        std::snprintf(text, sizeof text, "%s%s: frame %llu of %llu, %.1f fps", kEraseLine, program_,
+                      static_cast<unsigned long long>(frames_done),
+                      static_cast<unsigned long long>(*total_),
+                      static_cast<double>(frames_done) / seconds);
+    } else {
+        std::snprintf(text, sizeof text, "%s%s: frame %llu, %.1f fps", kEraseLine, program_,
+                      static_cast<unsigned long long>(frames_done),
+                      static_cast<double>(frames_done) / seconds);
+    }
+    std::lock_guard lock(status_mutex);
+    write_stderr(text);
+    status_shown = true;
+}
+
+void Progress::finish() {
+    if (!enabled_) return;
+    std::lock_guard lock(status_mutex);
+    if (status_shown) write_stderr(kEraseLine);
+    status_shown = false;
 }
 
 }  // namespace rawframes

@@ -1,6 +1,7 @@
 #include "frame_file.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,17 @@ void close_quietly(int& fd) {
     fd = -1;
 }
 
+// Opens `path`, or for "-" a duplicate of `standard_fd`, so that closing the
+// result never closes the process's own standard descriptor.
+int open_or_standard(const char* path, int flags, int standard_fd) {
+    if (path[0] == '-' && path[1] == '\0') return ::fcntl(standard_fd, F_DUPFD_CLOEXEC, 3);
+    return ::open(path, flags | O_CLOEXEC, 0666);
+}
+
+bool is_seekable(const struct stat& st) {
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+}
+
 }  // namespace
 
 InputFile::~InputFile() {
@@ -47,23 +59,45 @@ InputFile::~InputFile() {
 
 int InputFile::open(const char* path) {
     close_quietly(fd_);
-    path_ = path;
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    path_ = std::string(path) == "-" ? "standard input" : path;
+    fd_ = open_or_standard(path, O_RDONLY, STDIN_FILENO);
     if (fd_ < 0) return errno;
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
+        const int e = errno;
+        close_quietly(fd_);
+        return e;
+    }
+    if (S_ISDIR(st.st_mode)) {
         close_quietly(fd_);
         return EISDIR;
+    }
+    stream_ = !is_seekable(st);
+    if (!stream_) {
+        // Standard input may be a file already partly read: it starts here.
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        start_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
     }
     return 0;
 }
 
 int InputFile::size(std::uint64_t& bytes) {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) return errno;
     const off_t end = ::lseek(fd_, 0, SEEK_END);
     if (end < 0) return errno;
-    if (::lseek(fd_, 0, SEEK_SET) < 0) return errno;
-    bytes = static_cast<std::uint64_t>(end);
+    if (::lseek(fd_, at, SEEK_SET) < 0) return errno;
+    bytes = end > at ? static_cast<std::uint64_t>(end - at) : 0;
     return 0;
+}
+
+bool InputFile::wait_readable() {
+    if (cancel_fd_ < 0) return true;
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {cancel_fd_, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0) {
+        if (errno != EINTR) return true;  // let the read itself report the problem
+    }
+    return (fds[1].revents & POLLIN) == 0;
 }
 
 void InputFile::advise_sequential() {
@@ -74,14 +108,19 @@ void InputFile::advise_sequential() {
 
 Transfer InputFile::read(void* buffer, std::uint64_t bytes) {
     auto* p = static_cast<unsigned char*>(buffer);
-    return transfer_all(
-        bytes, [&](std::uint64_t done, std::size_t chunk) { return ::read(fd_, p + done, chunk); });
+    return transfer_all(bytes, [&](std::uint64_t done, std::size_t chunk) -> ssize_t {
+        if (stream_ && !wait_readable()) {
+            errno = ECANCELED;
+            return -1;
+        }
+        return ::read(fd_, p + done, chunk);
+    });
 }
 
 Transfer InputFile::read_at(void* buffer, std::uint64_t bytes, std::uint64_t offset) {
     auto* p = static_cast<unsigned char*>(buffer);
     return transfer_all(bytes, [&](std::uint64_t done, std::size_t chunk) -> ssize_t {
-        const std::uint64_t at = offset + done;
+        const std::uint64_t at = start_ + offset + done;
         if (at > static_cast<std::uint64_t>(INT64_MAX)) return 0;  // beyond any file: no data
         return ::pread(fd_, p + done, chunk, static_cast<off_t>(at));
     });
@@ -93,10 +132,11 @@ OutputFile::~OutputFile() {
 
 int OutputFile::create(const char* path, const InputFile& input) {
     close_quietly(fd_);
-    path_ = path;
+    const bool standard = std::string(path) == "-";
+    path_ = standard ? "standard output" : path;
     // Open without truncating first, so that an output naming the input (directly,
     // through a link or another path) can be refused before any byte is lost.
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = open_or_standard(path, O_WRONLY | O_CREAT, STDOUT_FILENO);
     if (fd_ < 0) return errno;
     struct stat out {};
     if (::fstat(fd_, &out) != 0) {
@@ -104,15 +144,16 @@ int OutputFile::create(const char* path, const InputFile& input) {
         close_quietly(fd_);
         return e;
     }
-    // Writing to the file being read would destroy its data; a character device
-    // or a pipe named twice (/dev/null, say) holds no data to lose.
+    // Writing to the file being read would destroy its data; a stream named
+    // twice (/dev/null, say) holds no data to lose.
     struct stat in {};
     if (input.fd() >= 0 && ::fstat(input.fd(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino && !S_ISCHR(out.st_mode) && !S_ISFIFO(out.st_mode)) {
+        in.st_ino == out.st_ino && is_seekable(out)) {
         close_quietly(fd_);
         return kSameFile;
     }
-    if (S_ISREG(out.st_mode) && ::ftruncate(fd_, 0) != 0) {
+    // Standard output is used as the shell set it up (appending, say).
+    if (!standard && S_ISREG(out.st_mode) && ::ftruncate(fd_, 0) != 0) {
         const int e = errno;
         close_quietly(fd_);
         return e;

@@ -1,5 +1,10 @@
 // Whole-frame file access for the raw frame files: open, measure, read and write
 // whole frames with every short transfer and failure reported to the caller.
+//
+// The name "-" stands for standard input (as an input) or standard output (as
+// an output). An input is either seekable (a regular file or a block device,
+// whose frames can be counted from its size) or a stream (a pipe, FIFO, socket
+// or character device, read until it ends).
 #pragma once
 
 #include <cstddef>
@@ -22,14 +27,23 @@ class InputFile {
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile();
 
-    // Opens `path` for reading; returns 0 or the errno value of the failure.
+    // Opens `path` for reading ("-": standard input); returns 0 or the errno
+    // value of the failure.
     int open(const char* path);
+    // The name to use in messages: the path, or "standard input".
     const std::string& path() const { return path_; }
     int fd() const { return fd_; }
+    // Whether the input can only be read forward until it ends.
+    bool is_stream() const { return stream_; }
 
-    // Size in bytes, found by seeking to the end; the file is left at its start.
-    // Returns 0 or an errno value (an input that cannot seek, such as a pipe).
+    // Bytes from the current position to the end, found by seeking; the
+    // position is left where it was. Returns 0 or an errno value (an input that
+    // cannot seek, such as a pipe).
     int size(std::uint64_t& bytes);
+
+    // While `fd` is readable, reads from a stream give up with ECANCELED instead
+    // of waiting for data; this lets another thread stop a blocked reader.
+    void set_cancel_fd(int fd) { cancel_fd_ = fd; }
 
     // Tells the kernel the file will be read once from start to end.
     void advise_sequential();
@@ -37,11 +51,17 @@ class InputFile {
     // Reads `bytes` bytes from the current position, stopping early only at end
     // of file or on an error.
     Transfer read(void* buffer, std::uint64_t bytes);
-    // The same at an absolute byte offset, leaving the current position alone.
+    // The same at a byte offset from where the input started, leaving the
+    // current position alone (seekable inputs only).
     Transfer read_at(void* buffer, std::uint64_t bytes, std::uint64_t offset);
 
   private:
+    bool wait_readable();
+
     int fd_ = -1;
+    bool stream_ = false;
+    int cancel_fd_ = -1;
+    std::uint64_t start_ = 0;
     std::string path_;
 };
 
@@ -53,11 +73,12 @@ class OutputFile {
     ~OutputFile();
 
     // Opens `path` for writing, creating it if needed, and truncates it to
-    // empty. When `path` is the same file as `input` (same device and inode,
-    // other than a character device or pipe) nothing is truncated and the
-    // result is kSameFile.
+    // empty; "-" is standard output, used as it is. When the output is the
+    // same regular file or block device as `input` (same device and inode),
+    // nothing is truncated and the result is kSameFile.
     static constexpr int kSameFile = -1;
     int create(const char* path, const InputFile& input);
+    // The name to use in messages: the path, or "standard output".
     const std::string& path() const { return path_; }
 
     // Writes all `bytes` bytes; returns 0 or the errno value of the failure

@@ -8,14 +8,22 @@
 namespace rawframes {
 
 int dovrak_main(int argc, char** argv) {
-    return run_frame_converter<std::uint16_t>(
-        "dovrak", "Usage: dovrak infile outfile width hight\n",
+    static const ConverterSpec spec{
+        "dovrak",
+        "Usage: dovrak infile outfile width hight\n",
         "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
         "8-bit full-range BT.709 YCbCr 4:2:0 (Y plane, then Cb and Cr planes of\n"
         "(width + 1) / 2 x (hight + 1) / 2 samples). Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        argc, argv, [](const FrameGeometry& g) { return 3 * g.pixels(); },
-        [](const FrameGeometry& g) { return g.yuv420_bytes(); }, dovrak_frame);
+        ConverterPolicy{},
+        true,
+        [](const FrameGeometry& g) { return g.planar16_bytes(); },
+        [](const FrameGeometry& g) { return g.yuv420_bytes(); },
+        [](void* in, void* out, const FrameGeometry& g) {
+            dovrak_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
+        },
+    };
+    return run_converter(spec, argc, argv);
 }
 
 }  // namespace rawframes

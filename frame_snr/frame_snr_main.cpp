@@ -3,17 +3,24 @@
 // every (frame_skip + 1)-th frame of the reference.
 #include "frame_snr_main.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 #include "buffer.hpp"
 #include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
 #include "geometry.hpp"
+#include "options.hpp"
 #include "parse.hpp"
+#include "pipeline.hpp"
 #include "snr.hpp"
 
 namespace rawframes {
@@ -32,27 +39,55 @@ constexpr const char* kDescription =
 constexpr int kOpenFailed = -1;
 constexpr std::int32_t kDefaultHeight = 112;
 constexpr std::int32_t kDefaultWidth = 160;
+constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption};
 
 int fail(const std::string& what, const std::string& reason) {
     report_error(kProgram, what, reason);
     return kFailed;
 }
 
-// Reads one whole frame; a counted frame that arrives short is an error.
-bool read_frame(InputFile& file, std::int16_t* buffer, std::uint64_t bytes, bool at_offset,
-                std::uint64_t offset) {
-    const Transfer got = at_offset ? file.read_at(buffer, bytes, offset) : file.read(buffer, bytes);
-    if (got.error != 0) {
-        fail("cannot read " + file.path(), error_text(got.error));
-        return false;
+// Reads the frames of one input for the pipeline. A seekable input holds the
+// whole frames counted at the start, and one of them arriving short is an
+// error; a stream holds the frames that arrive whole before it ends.
+class FrameReader {
+  public:
+    FrameReader(InputFile& file, std::uint64_t frame_bytes, std::optional<std::uint64_t> counted)
+        : file_(file), frame_bytes_(frame_bytes), counted_(counted) {}
+
+    // Reads frame `index`; frames are asked for in increasing order, and a
+    // stream skips the frames in between by reading them into `buffer`.
+    FrameRead read(std::uint64_t index, void* buffer) {
+        if (counted_) {
+            if (index >= *counted_) return {FrameRead::kEnd, {}, {}};
+            const Transfer got = next_ == index ? file_.read(buffer, frame_bytes_)
+                                                : file_.read_at(buffer, frame_bytes_,
+                                                                index * frame_bytes_);
+            if (got.error != 0) return failure(error_text(got.error));
+            if (got.bytes != frame_bytes_)
+                return failure("the file ended inside a frame it was counted to hold");
+            // Reads at an offset leave the position alone: sequential reading
+            // carries on only from where it was.
+            if (next_ == index) ++next_;
+            return {};
+        }
+        for (;;) {
+            const Transfer got = file_.read(buffer, frame_bytes_);
+            if (got.error != 0) return failure(error_text(got.error));
+            if (got.bytes != frame_bytes_) return {FrameRead::kEnd, {}, {}};
+            if (next_++ == index) return {};
+        }
     }
-    if (got.bytes != bytes) {
-        fail("cannot read " + file.path(), "the file ended inside a frame it was counted to hold");
-        return false;
+
+  private:
+    FrameRead failure(const std::string& reason) const {
+        return {FrameRead::kError, "cannot read " + file_.path(), reason};
     }
-    le16_to_host(reinterpret_cast<std::uint16_t*>(buffer), bytes / 2);
-    return true;
-}
+
+    InputFile& file_;
+    std::uint64_t frame_bytes_;
+    std::optional<std::uint64_t> counted_;
+    std::uint64_t next_ = 0;  // the frame a sequential read delivers next
+};
 
 }  // namespace
 
@@ -62,77 +97,117 @@ int frame_snr_main(int argc, char** argv) {
     if (argc == 2) {
         char usage[512];
         std::snprintf(usage, sizeof usage, kUsage + 8, argv[0]);
-        if (handle_info_option(argc, argv, kProgram, usage, kDescription)) return 0;
+        const std::string help = std::string(kDescription) + kRunOptionsHelp;
+        if (handle_info_option(argc, argv, kProgram, usage, help.c_str())) return 0;
     }
+    const CommandLine line = parse_command_line(argc, argv, kOptions);
+    RunOptions options;
+    std::string option_error = line.error;
+    if (option_error.empty()) option_error = read_run_options(line, options);
+    const std::size_t count = line.positional.size();
     // A height without a width is as incomplete as a missing argument.
-    if (argc < 4 || argc == 5) {
+    if (!option_error.empty() || count < 3 || count == 4) {
         std::printf(kUsage, argv[0]);
+        if (!option_error.empty()) report_line(kProgram, option_error);
         return kFailed;
     }
-    const std::int32_t frame_skip = parse_int(argv[3]);
+    const char* target_path = line.positional[0];
+    const char* reference_path = line.positional[1];
+    const std::int32_t frame_skip = parse_int(line.positional[2]);
     FrameGeometry geometry{kDefaultWidth, kDefaultHeight};
-    if (argc >= 6) {
-        geometry.height = parse_int(argv[4]);
-        geometry.width = parse_int(argv[5]);
+    if (count >= 5) {
+        geometry.height = parse_int(line.positional[3]);
+        geometry.width = parse_int(line.positional[4]);
     }
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
+    if (std::strcmp(target_path, "-") == 0 && std::strcmp(reference_path, "-") == 0)
+        return fail("cannot read standard input twice",
+                    "give - for one of target_file and reference_file only");
 
     InputFile target, reference;
-    if (target.open(argv[1]) != 0) {
-        std::fprintf(stderr, "Error open file %s\n", argv[1]);
+    if (target.open(target_path) != 0) {
+        std::fprintf(stderr, "Error open file %s\n", target_path);
         return kOpenFailed;
     }
-    if (reference.open(argv[2]) != 0) {
-        std::fprintf(stderr, "Error open file %s\n", argv[2]);
+    if (reference.open(reference_path) != 0) {
+        std::fprintf(stderr, "Error open file %s\n", reference_path);
         return kOpenFailed;
     }
 
     const std::uint64_t n = geometry.pixels();
     const std::uint64_t frame_bytes = geometry.planar16_bytes();
-    // Both buffers together must fit in memory, not only each on its own.
-    const bool fits = 2 * frame_bytes <= physical_memory_bytes();
-    FrameBuffer<std::int16_t> target_frame = fits ? allocate_frame<std::int16_t>(3 * n) : nullptr;
-    FrameBuffer<std::int16_t> reference_frame =
-        fits ? allocate_frame<std::int16_t>(3 * n) : nullptr;
-    if (!target_frame || !reference_frame)
+    SlotBuffers buffers =
+        allocate_slots(FramePipeline::full_slots(options.threads), frame_bytes, frame_bytes);
+    if (buffers.count() == 0)
         return fail("cannot allocate frame buffers",
                     "2 x " + std::to_string(frame_bytes) + " bytes are not available");
+    FramePipeline pipeline(options.threads, buffers.count());
 
-    // Files that cannot be measured (pipes) are refused before any report line.
-    std::uint64_t target_bytes = 0, reference_bytes = 0;
-    if (const int e = target.size(target_bytes); e != 0)
-        return fail("cannot measure " + target.path(), error_text(e));
-    if (const int e = reference.size(reference_bytes); e != 0)
-        return fail("cannot measure " + reference.path(), error_text(e));
-
-    std::printf("\nFrame\tSnrY\tSnrU\tSnrV");
-    const std::uint64_t t_frames = count_frames(target_bytes, frame_bytes);
-    const std::uint64_t r_frames = count_frames(reference_bytes, frame_bytes);
-
-    // Target frame i is compared with reference frame i * step, and only while
-    // that reference frame lies wholly inside the reference file.
-    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
-    const std::uint64_t usable_reference = (r_frames + step - 1) / step;
-    const std::uint64_t compared = std::min(t_frames, usable_reference);
-
-    target.advise_sequential();
-    if (step == 1) reference.advise_sequential();
-
-    SnrSums sums;
-    for (std::uint64_t i = 0; i < compared; ++i) {
-        if (!read_frame(target, target_frame.get(), frame_bytes, false, 0)) return kFailed;
-        if (!read_frame(reference, reference_frame.get(), frame_bytes, step > 1,
-                        i * step * frame_bytes))
-            return kFailed;
-        const FrameSnr f = measure_frame(target_frame.get(), reference_frame.get(), geometry.width,
-                                         geometry.height);
-        sums.add(f);
-        std::printf("\n%" PRIu64 "\t%.3f\t%.4f\t%.4f", i, f.y, static_cast<double>(f.u), f.v);
+    // Seekable files are measured before any report line; streams are read
+    // until they end.
+    std::optional<std::uint64_t> target_frames, reference_frames;
+    for (auto [file, frames] : {std::pair{&target, &target_frames}, {&reference, &reference_frames}}) {
+        if (file->is_stream()) {
+            file->set_cancel_fd(pipeline.stop_fd());
+            continue;
+        }
+        std::uint64_t bytes = 0;
+        if (const int e = file->size(bytes); e != 0)
+            return fail("cannot measure " + file->path(), error_text(e));
+        *frames = count_frames(bytes, frame_bytes);
     }
 
+    std::printf("\nFrame\tSnrY\tSnrU\tSnrV");
+
+    // Target frame i is compared with reference frame i * step, and only while
+    // that reference frame lies wholly inside the reference.
+    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
+    std::optional<std::uint64_t> total;
+    if (target_frames && reference_frames)
+        total = std::min(*target_frames, (*reference_frames + step - 1) / step);
+    if (!target.is_stream()) target.advise_sequential();
+    if (!reference.is_stream() && step == 1) reference.advise_sequential();
+    // On a terminal the report itself shows how far the run is.
+    Progress progress(kProgram, total, options.progress && ::isatty(STDOUT_FILENO) != 1);
+
+    FrameReader target_reader(target, frame_bytes, target_frames);
+    FrameReader reference_reader(reference, frame_bytes, reference_frames);
+    const ReadStage readers[] = {
+        [&](std::size_t slot, std::uint64_t i) {
+            return target_reader.read(i, buffers.first[slot].get());
+        },
+        [&](std::size_t slot, std::uint64_t i) {
+            std::uint64_t j = 0;
+            if (__builtin_mul_overflow(i, step, &j)) return FrameRead{FrameRead::kEnd, {}, {}};
+            return reference_reader.read(j, buffers.second[slot].get());
+        },
+    };
+    std::vector<FrameSnr> results(buffers.count());
+    const ConvertStage measure = [&](std::size_t slot, std::uint64_t) {
+        auto* t = reinterpret_cast<std::int16_t*>(buffers.first[slot].get());
+        auto* r = reinterpret_cast<std::int16_t*>(buffers.second[slot].get());
+        le16_to_host(reinterpret_cast<std::uint16_t*>(t), 3 * n);
+        le16_to_host(reinterpret_cast<std::uint16_t*>(r), 3 * n);
+        results[slot] = measure_frame(t, r, geometry.width, geometry.height);
+    };
+    SnrSums sums;
+    const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
+        const FrameSnr& f = results[slot];
+        sums.add(f);
+        std::printf("\n%" PRIu64 "\t%.3f\t%.4f\t%.4f", i, f.y, static_cast<double>(f.u), f.v);
+        progress.update(i + 1);
+        return !std::ferror(stdout);
+    };
+    const PipelineResult result = pipeline.run(readers, measure, report);
+    progress.finish();
+    if (result.end == FrameRead::kError) return fail(result.what, result.reason);
+    const std::uint64_t compared = result.frames;
+
     int status = 0;
-    if (compared == 0) {
+    if (result.write_failed) {
+        status = kFailed;
+    } else if (compared == 0) {
         std::printf("\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
         status = kFailed;
     } else {

@@ -1,7 +1,9 @@
 #include "support.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -79,7 +82,7 @@ std::string slurp_and_remove(const std::string& path) {
 }  // namespace
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::function<void()>& while_running) {
+              const std::function<void()>& while_running, const Launch& launch) {
     static int counter = 0;
     const std::string base =
         (fs::temp_directory_path() /
@@ -92,25 +95,65 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    // The feeding end of a standard-input pipe must not see SIGPIPE when the
+    // program stops reading early.
+    ::signal(SIGPIPE, SIG_IGN);
+    int feed[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (launch.stdin_bytes) {
+        if (::pipe2(feed, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_adddup2(&actions, feed[0], 0);
+    } else {
+        const std::string in = launch.stdin_file.empty() ? "/dev/null" : launch.stdin_file;
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    if (launch.close_stdin_and_stderr) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+        posix_spawn_file_actions_addclose(&actions, 2);
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (!launch.ignore_sigpipe) {
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    }
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (feed[0] >= 0) ::close(feed[0]);
     if (rc != 0) throw std::runtime_error("cannot start " + program);
+    std::thread feeder;
+    if (launch.stdin_bytes) {
+        feeder = std::thread([&] {
+            const std::string& bytes = *launch.stdin_bytes;
+            for (std::size_t done = 0; done < bytes.size();) {
+                const ssize_t n = ::write(feed[1], bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            ::close(feed[1]);
+        });
+    }
     if (while_running) while_running();
     int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
+    struct rusage usage {};
+    ::wait4(pid, &wstatus, 0, &usage);
+    if (feeder.joinable()) feeder.join();
 
     RunResult r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     r.out = slurp_and_remove(out_path);
     r.err = slurp_and_remove(err_path);
+    r.max_rss_kib = usage.ru_maxrss;
     return r;
 }
 

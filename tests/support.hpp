@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,13 +45,23 @@ struct RunResult {
     int status = -1;  // exit status 0..255, or -1 when the program did not exit normally
     std::string out;
     std::string err;
+    long max_rss_kib = 0;  // peak resident memory
 };
 
-// Runs `program` with `args`, standard input from /dev/null. `while_running`,
-// when given, is called after the program has started and before waiting for
-// it (to feed or drain a pipe the program opens, say).
+// How a program's standard descriptors are set up; by default standard input
+// is /dev/null and standard output and error are captured.
+struct Launch {
+    std::string stdin_file;                  // standard input read from this file
+    std::optional<std::string> stdin_bytes;  // standard input a pipe fed these bytes
+    bool close_stdin_and_stderr = false;     // start with descriptors 0 and 2 closed
+    bool ignore_sigpipe = false;             // start with SIGPIPE ignored
+};
+
+// Runs `program` with `args`. `while_running`, when given, is called after the
+// program has started and before waiting for it (to feed or drain a pipe the
+// program opens, say).
 RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::function<void()>& while_running = {});
+              const std::function<void()>& while_running = {}, const Launch& launch = {});
 
 // Runs body(variant) for every variant of a kernel that this processor can
 // execute, and says which ones it cannot.

@@ -8,13 +8,22 @@
 namespace rawframes {
 
 int yuv420_to_rgb_main(int argc, char** argv) {
-    return run_frame_converter<std::uint8_t>(
-        "yuv420-to-rgb", "Usage: yuv420-to-rgb infile outfile width hight\n",
+    static const ConverterSpec spec{
+        "yuv420-to-rgb",
+        "Usage: yuv420-to-rgb infile outfile width hight\n",
         "Converts frames of 8-bit full-range BT.709 YCbCr 4:2:0 into 8-bit planar R, G, B.\n"
         "Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        argc, argv, [](const FrameGeometry& g) { return g.yuv420_bytes(); },
-        [](const FrameGeometry& g) { return g.planar8_bytes(); }, yuv420_to_rgb_frame);
+        ConverterPolicy{},
+        false,
+        [](const FrameGeometry& g) { return g.yuv420_bytes(); },
+        [](const FrameGeometry& g) { return g.planar8_bytes(); },
+        [](void* in, void* out, const FrameGeometry& g) {
+            yuv420_to_rgb_frame(static_cast<const std::uint8_t*>(in),
+                                static_cast<std::uint8_t*>(out), g);
+        },
+    };
+    return run_converter(spec, argc, argv);
 }
 
 }  // namespace rawframes

@@ -1,0 +1,75 @@
+#include "options.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "process.hpp"
+
+namespace rawframes {
+
+std::optional<std::string> CommandLine::value(const char* name) const {
+    std::optional<std::string> found;
+    for (const auto& [n, v] : given)
+        if (n == name) found = v;
+    return found;
+}
+
+CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec> options) {
+    CommandLine line;
+    bool options_ended = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options_ended || std::strncmp(arg, "--", 2) != 0) {
+            line.positional.push_back(arg);
+            continue;
+        }
+        if (arg[2] == '\0') {
+            options_ended = true;
+            continue;
+        }
+        const char* name = arg + 2;
+        const char* equals = std::strchr(name, '=');
+        const std::string key = equals ? std::string(name, equals) : std::string(name);
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& o : options)
+            if (key == o.name) spec = &o;
+        if (line.error.empty()) {
+            if (spec == nullptr) {
+                line.error = "unknown option --" + key;
+            } else if (spec->takes_value && equals == nullptr && i + 1 >= argc) {
+                line.error = "option --" + key + " needs a value";
+            } else if (!spec->takes_value && equals != nullptr) {
+                line.error = "option --" + key + " takes no value";
+            }
+        }
+        if (spec == nullptr) continue;
+        std::string value;
+        if (equals != nullptr) {
+            value = equals + 1;
+        } else if (spec->takes_value && i + 1 < argc) {
+            value = argv[++i];
+        }
+        line.given.emplace_back(key, value);
+    }
+    return line;
+}
+
+std::string read_run_options(const CommandLine& line, RunOptions& run) {
+    run.threads = std::min(available_cpus(), kMaxThreads);
+    run.progress = !line.has(kNoProgressOption.name);
+    if (const auto text = line.value(kThreadsOption.name)) {
+        std::size_t n = 0;
+        bool digits = !text->empty() && text->size() <= 4;
+        for (const char c : *text) {
+            digits = digits && c >= '0' && c <= '9';
+            if (digits) n = n * 10 + static_cast<std::size_t>(c - '0');
+        }
+        if (!digits || n < 1 || n > kMaxThreads)
+            return "invalid --threads value '" + *text + "': expected a number from 1 to " +
+                   std::to_string(kMaxThreads);
+        run.threads = n;
+    }
+    return {};
+}
+
+}  // namespace rawframes

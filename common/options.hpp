@@ -1,0 +1,55 @@
+// Command-line options shared by the programs. Arguments that begin with "--"
+// are options ("--name" or "--name VALUE", also written "--name=VALUE"), and
+// "--" alone ends the options. Options may stand before, between or after the
+// positional arguments; everything else ("-", numbers such as "-1", names) is
+// positional and keeps its place among the positional arguments.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace rawframes {
+
+struct OptionSpec {
+    const char* name;  // without the leading "--"
+    bool takes_value;
+};
+
+// The options every program accepts.
+inline constexpr OptionSpec kThreadsOption{"threads", true};
+inline constexpr OptionSpec kNoProgressOption{"no-progress", false};
+
+struct CommandLine {
+    std::vector<const char*> positional;  // after the program name
+    std::vector<std::pair<std::string, std::string>> given;  // name, value ("" for flags)
+    std::string error;  // why the options are unusable, or empty
+
+    // The last value given for `name`, if the option was given.
+    std::optional<std::string> value(const char* name) const;
+    bool has(const char* name) const { return value(name).has_value(); }
+};
+
+CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec> options);
+
+// The --help text of the options above.
+inline constexpr const char* kRunOptionsHelp =
+    "A file name of - is standard input or standard output.\n"
+    "Options:\n"
+    "  --threads N    conversion threads (default: the processors this process may use)\n"
+    "  --no-progress  no progress line, which is otherwise shown on a terminal\n"
+    "  --             ends the options\n";
+
+// The options every program reads, checked: the number of conversion workers
+// (default: the processors this process may use) and whether to show progress.
+struct RunOptions {
+    std::size_t threads = 1;
+    bool progress = true;
+};
+inline constexpr std::size_t kMaxThreads = 256;
+// Fills `run` from `line`; returns an error text (empty when all is well).
+std::string read_run_options(const CommandLine& line, RunOptions& run);
+
+}  // namespace rawframes
