@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,8 @@ void write_stderr(const std::string& text) {
         done += static_cast<std::size_t>(n);
     }
 }
+
+constexpr std::int64_t kProgressInterval = 250'000'000;  // four updates a second at most
 
 // Carriage return, then erase to the end of the line.
 constexpr const char* kEraseLine = "\r\033[K";
@@ -53,16 +56,17 @@ std::string error_text(int error) {
 
 Progress::Progress(const char* program, std::optional<std::uint64_t> total, bool wanted)
     : program_(program), total_(total), enabled_(wanted && ::isatty(STDERR_FILENO) == 1) {
-    start_ns_ = last_ns_ = now_ns();
+    // The first frame is shown at once, later ones a few times a second.
+    start_ns_ = now_ns();
+    last_ns_ = start_ns_ - kProgressInterval;
 }
 
 void Progress::update(std::uint64_t frames_done) {
     if (!enabled_) return;
-    constexpr std::int64_t kInterval = 250'000'000;  // four updates a second at most
     const std::int64_t now = now_ns();
-    if (now - last_ns_ < kInterval) return;
+    if (now - last_ns_ < kProgressInterval) return;
     last_ns_ = now;
-    const double seconds = static_cast<double>(now - start_ns_) / 1e9;
+    const double seconds = std::max(static_cast<double>(now - start_ns_) / 1e9, 1e-3);
     char text[160];
     if (total_) {
         std::snprintf(text, sizeof text, "%s%s: frame %llu of %llu, %.1f fps", kEraseLine, program_,

@@ -1,9 +1,14 @@
 // Every program against a battery of bad arguments and awkward files: it must
 // end normally with its documented status and a message, leave its inputs
 // untouched, and never report success for an output that is not whole frames.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <thread>
 
 #include <filesystem>
 #include <functional>
@@ -183,4 +188,250 @@ TEST(CliRobustness, BuffersThatTogetherExceedMemoryAreRefused) {
         EXPECT_EQ(r.err.rfind("dovrak: cannot allocate frame buffers: ", 0), 0u) << r.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+}
+
+namespace {
+
+// Replaces every occurrence of `from` in `text` with `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Bytes that vary from sample to sample, 10-bit where read as 16-bit samples.
+std::string sample_bytes(std::size_t bytes, unsigned seed) {
+    std::string s(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i)
+        s[i] = static_cast<char>((i * 131 + seed * 17 + i / 7) % 256 & (i % 2 ? 0x03 : 0xFF));
+    return s;
+}
+
+}  // namespace
+
+TEST(Streams, PipesStandardStreamsOptionsAndThreadCountsGiveWhatFilesGive) {
+    // Each converter, on odd 5 x 3 frames, with whole frames, a partial last
+    // frame, less than a frame and nothing: the same bytes through a named
+    // file, standard input from a file or from a pipe, a file really named -,
+    // standard output, options anywhere and any number of threads must give
+    // the same output, messages and status.
+    ScratchDir dir;
+    const std::string in = dir.path("in.raw"), out = dir.path("out.raw"), dash = dir.path("-");
+    for (const Program& p : programs()) {
+        if (!p.out_frame) continue;
+        const bool rgb10 = p.name == "rgb10-to-yuv10";
+        const std::size_t frame = p.name == "yuv420-to-rgb" ? 27 : 90;
+        for (const std::size_t size : {4 * frame, 3 * frame + frame / 2 + 1, frame - 3,
+                                       std::size_t{1}, std::size_t{0}}) {
+            const std::string bytes = sample_bytes(size, static_cast<unsigned>(size));
+            write_file(in, bytes);
+            write_file(dash, bytes);
+            for (const char* limit : {"-1", "2"}) {
+                if (!rgb10 && std::string(limit) == "2") continue;
+                // "N" stands for num_frame, which only rgb10-to-yuv10 takes.
+                const auto args = [&](std::vector<std::string> a) {
+                    const auto at = std::find(a.begin(), a.end(), "N");
+                    if (rgb10) *at = limit;
+                    else a.erase(at);
+                    return a;
+                };
+                const RunResult want = run(p.path, args({in, out, "5", "3", "N", "--threads", "1"}));
+                const std::vector<std::uint8_t> want_out = read_file(out);
+                const std::string what = p.name + " " + std::to_string(size) + " bytes";
+                ASSERT_EQ(want.status, 0) << what << want.err;
+                EXPECT_EQ(want_out.size() % p.out_frame({5, 3}), 0u) << what;
+
+                struct Variant {
+                    std::vector<std::string> args;
+                    Launch launch;
+                    std::string in_name;  // the input's name in messages
+                };
+                const std::vector<Variant> variants = {
+                    {args({"-", out, "5", "3", "N"}), Launch::input_file(in), "standard input"},
+                    {args({"-", out, "5", "3", "N", "--threads=2"}), Launch::input_bytes(bytes),
+                     "standard input"},
+                    {args({"--threads", "3", dash, out, "5", "3", "N"}), {}, dash},
+                    {args({in, "--no-progress", out, "5", "--threads=7", "3", "N"}), {}, in},
+                    {args({"--", in, out, "5", "3", "N"}), Launch::input_bytes(bytes), in},
+                    {args({"-", "-", "5", "3", "N", "--threads", "2"}), Launch::input_bytes(bytes),
+                     "standard input"},
+                };
+                for (const Variant& v : variants) {
+                    std::filesystem::remove(out);
+                    const RunResult r = run(p.path, v.args, {}, v.launch);
+                    std::string line = what;
+                    for (const auto& a : v.args) line += " " + a;
+                    EXPECT_EQ(r.status, want.status) << line << "\n" << r.err;
+                    EXPECT_EQ(r.err, replaced(want.err, in, v.in_name)) << line;
+                    if (v.args[1] == "-") {
+                        EXPECT_EQ(r.out, std::string(want_out.begin(), want_out.end())) << line;
+                    } else {
+                        EXPECT_EQ(read_file(out), want_out) << line;
+                        EXPECT_EQ(r.out, "") << line;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Streams, FrameSnrReadsEitherInputAsAStreamWithAnyThreadCount) {
+    // 5 x 3 frames of 90 bytes: a target of 3 frames and a bit against a
+    // reference of 7 frames and a bit, with frame skips that reach past the
+    // reference's end and one that does not.
+    ScratchDir dir;
+    const std::string target = dir.path("t.yuv"), reference = dir.path("r.yuv");
+    const std::string t_bytes = sample_bytes(3 * 90 + 50, 1), r_bytes = sample_bytes(7 * 90 + 89, 2);
+    write_file(target, t_bytes);
+    write_file(reference, r_bytes);
+    for (const char* skip : {"0", "1", "2", "5"}) {
+        const RunResult want = run(frame_snr(), {target, reference, skip, "3", "5"});
+        EXPECT_NE(want.out.find("Average SNR Y: "), std::string::npos) << want.out;
+        struct Variant {
+            std::vector<std::string> args;
+            Launch launch;
+        };
+        const std::vector<Variant> variants = {
+            {{"-", reference, skip, "3", "5", "--threads", "1"}, Launch::input_bytes(t_bytes)},
+            {{target, "-", skip, "--threads=3", "3", "5"}, Launch::input_bytes(r_bytes)},
+            {{"--threads", "8", target, "-", skip, "3", "5"}, Launch::input_file(reference)},
+            {{target, reference, skip, "3", "5", "--threads", "2"}, {}},
+        };
+        for (const Variant& v : variants) {
+            const RunResult r = run(frame_snr(), v.args, {}, v.launch);
+            EXPECT_EQ(r.status, want.status) << v.args[0] << " " << v.args[1] << " skip " << skip;
+            EXPECT_EQ(r.out, want.out) << v.args[0] << " " << v.args[1] << " skip " << skip;
+            EXPECT_EQ(r.err, want.err);
+        }
+    }
+    const RunResult twice = run(frame_snr(), {"-", "-", "0", "3", "5"});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_EQ(twice.out, "");
+    EXPECT_EQ(std::count(twice.err.begin(), twice.err.end(), '\n'), 1) << twice.err;
+}
+
+TEST(Streams, AnErrorInAnyStageStopsTheWholeRun) {
+    ScratchDir dir;
+    for (const Program& p : programs()) {
+        if (!p.out_frame) continue;
+        const int failed = p.name == "rgb10-to-yuv10" ? 1 : 255;
+        const auto args = [&](std::string in, std::string out) {
+            std::vector<std::string> a{in, out, "64", "32"};
+            if (failed == 1) a.push_back("-1");
+            return a;
+        };
+        // An endless input and an output that takes nothing.
+        const RunResult full = run(p.path, args("/dev/zero", "/dev/full"));
+        EXPECT_EQ(full.status, failed) << p.name;
+        EXPECT_EQ(full.err, p.name + ": cannot write /dev/full: No space left on device\n");
+
+        // A pipe whose reader goes away: with SIGPIPE ignored, a message.
+        const std::string fifo = dir.path(p.name + ".fifo");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        Launch sigpipe_ignored;
+        sigpipe_ignored.ignore_sigpipe = true;
+        const RunResult broken = run(
+            p.path, args("/dev/zero", fifo),
+            [&] {
+                const int fd = ::open(fifo.c_str(), O_RDONLY);
+                char some[4096];
+                [[maybe_unused]] const ssize_t n = ::read(fd, some, sizeof some);
+                ::close(fd);
+            },
+            sigpipe_ignored);
+        EXPECT_EQ(broken.status, failed) << p.name;
+        EXPECT_EQ(broken.err, p.name + ": cannot write " + fifo + ": Broken pipe\n");
+
+        // A reader waiting on a stream that stays open is stopped too when the
+        // output fails.
+        const std::string held = dir.path(p.name + ".held");
+        ASSERT_EQ(::mkfifo(held.c_str(), 0600), 0);
+        const int keep_open = ::open(held.c_str(), O_RDWR);
+        const std::string one_frame(6 * 64 * 32, '\0');
+        ASSERT_EQ(::write(keep_open, one_frame.data(), one_frame.size()),
+                  static_cast<ssize_t>(one_frame.size()));
+        const RunResult stuck = run(p.path, args(held, "/dev/full"));
+        ::close(keep_open);
+        EXPECT_EQ(stuck.status, failed) << p.name;
+        EXPECT_EQ(stuck.err, p.name + ": cannot write /dev/full: No space left on device\n");
+    }
+}
+
+TEST(Streams, MemoryDoesNotGrowWithTheNumberOfFrames) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own memory hides the program's";
+#endif
+    // 1920 x 1080 frames from an endless input: the peak stays within
+    // (threads + 4) frame buffers and 8 MiB, for 5 frames as for 60.
+    const std::uint64_t frame = 6ull * 1920 * 1080;
+    for (const char* threads : {"1", "3"}) {
+        long peak[2] = {0, 0};
+        int k = 0;
+        for (const char* frames : {"5", "60"}) {
+            const RunResult r = run(rgb10_to_yuv10(), {"/dev/zero", "/dev/null", "1920", "1080",
+                                                       frames, "--threads", threads});
+            ASSERT_EQ(r.status, 0) << r.err;
+            peak[k++] = r.max_rss_kib;
+        }
+        const long bound = static_cast<long>(((std::stoul(threads) + 4) * frame >> 10) + 8192);
+        EXPECT_LE(peak[1], bound) << threads << " threads";
+        EXPECT_LE(peak[1], peak[0] + 4096) << threads << " threads";
+    }
+}
+
+TEST(Streams, ProgressLineOnlyOnATerminalAndErasedAtTheEnd) {
+    // Standard error on a pseudo-terminal: one progress line, rewritten in
+    // place and erased at the end; --no-progress shows nothing.
+    for (const bool wanted : {true, false}) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        const std::string terminal = ::ptsname(master);
+        std::string seen;
+        std::vector<std::string> args{"/dev/zero", "/dev/null", "64", "32", "3"};
+        if (!wanted) args.push_back("--no-progress");
+        // The program's standard error is the terminal: run it through a shell.
+        std::string command = "exec " + rgb10_to_yuv10();
+        for (const auto& a : args) command += " " + a;
+        command += " 2>" + terminal;
+        const RunResult r = run("/bin/sh", {"-c", command}, [&] {
+            pollfd pfd{master, POLLIN, 0};
+            char buf[4096];
+            while (::poll(&pfd, 1, 2000) > 0) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0) break;
+                seen.append(buf, static_cast<std::size_t>(n));
+                if (seen.size() >= 3 && seen.compare(seen.size() - 3, 3, "\033[K") == 0) break;
+            }
+        });
+        ::close(master);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (wanted) {
+            EXPECT_NE(seen.find("rgb10-to-yuv10: frame 1 of 3, "), std::string::npos) << seen;
+            EXPECT_NE(seen.find(" fps"), std::string::npos) << seen;
+            EXPECT_EQ(seen.find('\n'), std::string::npos) << seen;
+            EXPECT_EQ(seen.substr(seen.size() - 4), "\r\033[K") << seen;
+        } else {
+            EXPECT_EQ(seen, "");
+        }
+    }
+}
+
+TEST(Streams, ClosedStandardDescriptorsNeverReceiveAFileOrAMessage) {
+    // Started with standard input and error closed, the output must not take
+    // descriptor 2 and receive the partial-frame warning.
+    ScratchDir dir;
+    const std::string in = dir.path("in.rgb"), out = dir.path("out.yuv");
+    write_file(in, sample_bytes(6 * 16 + 10, 3));
+    const RunResult open = run(rgb10_to_yuv10(), {in, out, "4", "4", "-1"});
+    ASSERT_EQ(open.status, 0);
+    ASSERT_NE(open.err, "");
+    const auto want = read_file(out);
+    ASSERT_EQ(want.size(), 2u * 6 * 16);
+    Launch closed_fds;
+    closed_fds.close_stdin_and_stderr = true;
+    const RunResult closed = run(rgb10_to_yuv10(), {in, out, "4", "4", "-1"}, {}, closed_fds);
+    EXPECT_EQ(closed.status, 0);
+    EXPECT_EQ(read_file(out), want);
 }

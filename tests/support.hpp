@@ -55,6 +55,17 @@ struct Launch {
     std::optional<std::string> stdin_bytes;  // standard input a pipe fed these bytes
     bool close_stdin_and_stderr = false;     // start with descriptors 0 and 2 closed
     bool ignore_sigpipe = false;             // start with SIGPIPE ignored
+
+    static Launch input_file(std::string path) {
+        Launch l;
+        l.stdin_file = std::move(path);
+        return l;
+    }
+    static Launch input_bytes(std::string bytes) {
+        Launch l;
+        l.stdin_bytes = std::move(bytes);
+        return l;
+    }
 };
 
 // Runs `program` with `args`. `while_running`, when given, is called after the
