@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end comparison of the four programs with the tools users would pick
 # instead, on 1920 x 1080, 60-frame clips: each command's median wall time over
-# several runs, the ratio ours / theirs, and our peak memory.
+# several runs (all measured in the same run), with 1 and 2 threads, against
+# the I/O floor (only reading the input and writing the output), against the
+# usual alternative, and from a pipe to a pipe; and our peak memory.
 #
 #   bash bench/compare.sh            (after cmake --build --preset default)
 #   RUNS=9 BENCH_DIR=/some/dir bash bench/compare.sh
@@ -59,33 +61,61 @@ peak_mib() {
 }
 
 ff=(ffmpeg -nostdin -v error -y)
-line() {  # name ours-ms theirs-ms theirs-name peak buffers
-  awk -v n="$1" -v a="$2" -v b="$3" -v t="$4" -v m="$5" -v f="$6" \
-    'BEGIN {printf "%-15s ours %8.1f ms  %-22s %8.1f ms  ratio %.3f  peak %6.1f MiB (frame buffers %.1f MiB)\n", n, a, t, b, a / b, m, f}'
-}
 buffers() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-echo "median of $runs runs each; CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
-a=$(median_ms "$build/rgb10_to_yuv10/rgb10-to-yuv10" clip.rgb10 out.yuv10 $W $H $F)
-b=$(median_ms cp clip.rgb10 out.copy)
-m=$(peak_mib "$build/rgb10_to_yuv10/rgb10-to-yuv10" clip.rgb10 out.yuv10 $W $H $F)
-line rgb10-to-yuv10 "$a" "$b" "cp" "$m" "$(buffers $((6 * W * H)))"
-rm -f out.yuv10 out.copy
+# io_floor OUT_BYTES INPUT...: reading the inputs and writing the output's
+# size over an existing file, the least any program doing this work can take.
+io_floor() {
+  local bytes=$1; shift
+  : > floor.out
+  median_ms sh -c 'cat "$@" > /dev/null && dd if=/dev/zero of=floor.out bs=4M count='"$bytes"' iflag=count_bytes status=none' sh "$@"
+}
 
-a=$(median_ms "$build/dovrak/dovrak" clip.rgb10 out.yuv420 $W $H)
-b=$(median_ms "${ff[@]}" -f rawvideo -pix_fmt gbrp10le -s ${W}x$H -i clip.rgb10 -pix_fmt yuv420p -f rawvideo out.ff.yuv420)
-m=$(peak_mib "$build/dovrak/dovrak" clip.rgb10 out.yuv420 $W $H)
-line dovrak "$a" "$b" "ffmpeg swscale" "$m" "$(buffers $((6 * W * H + 3 * W * H / 2)))"
-rm -f out.yuv420 out.ff.yuv420
+echo "median of $runs runs each; CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(nproc) processors"
+printf '%-15s %7s %7s %7s %8s %6s  %-18s %7s %5s  %7s %5s %7s  %8s %s\n' program ours-ms t1-ms t2-ms floor-ms /floor \
+  alternative alt-ms /alt pipe-ms /file cat3-ms peak-MiB "(frame buffers MiB)"
 
-a=$(median_ms "$build/yuv420_to_rgb/yuv420-to-rgb" clip.yuv420 out.rgb8 $W $H)
-b=$(median_ms "${ff[@]}" -f rawvideo -pix_fmt yuv420p -s ${W}x$H -i clip.yuv420 -pix_fmt gbrp -f rawvideo out.ff.rgb8)
-m=$(peak_mib "$build/yuv420_to_rgb/yuv420-to-rgb" clip.yuv420 out.rgb8 $W $H)
-line yuv420-to-rgb "$a" "$b" "ffmpeg swscale" "$m" "$(buffers $((3 * W * H + 3 * W * H / 2)))"
-rm -f out.rgb8 out.ff.rgb8
+# bench NAME OUT_BYTES BUFFER_BYTES ALT_NAME "ALT COMMAND" INPUTS -- PROGRAM ARGS...
+# (PROGRAM ARGS use IN, OUT for the file positions; the pipe run replaces them with -)
+bench() {
+  local name=$1 out_bytes=$2 buffer_bytes=$3 alt_name=$4 alt_cmd=$5; shift 5
+  local inputs=(); while [ "$1" != -- ]; do inputs+=("$1"); shift; done; shift
+  local cmd=("$@")
+  local ours t1 t2 floor alt pipe plumbing peak piped
+  ours=$(median_ms "${cmd[@]}")
+  t1=$(median_ms "${cmd[@]}" --threads 1)
+  t2=$(median_ms "${cmd[@]}" --threads 2)
+  floor=$(io_floor "$out_bytes" "${inputs[@]}")
+  alt=$(median_ms sh -c "$alt_cmd")
+  # The same run from a pipe to a pipe: first input and output replaced by -.
+  piped=("${cmd[@]}")
+  for i in "${!piped[@]}"; do
+    [ "${piped[$i]}" = "${inputs[0]}" ] && piped[$i]=- && break
+  done
+  [ "$name" != frame-snr ] && piped[2]=-
+  pipe=$(median_ms sh -c 'cat "$0" | "$@" | cat > /dev/null' "${inputs[0]}" "${piped[@]}")
+  # The pipes alone, with cat in the program's place.
+  plumbing=$(median_ms sh -c 'cat "$0" | cat | cat > /dev/null' "${inputs[0]}")
+  peak=$(peak_mib "${cmd[@]}")
+  printf '%-15s %7.1f %7.1f %7.1f %8.1f %6s  %-18s %7.1f %5s  %7.1f %5s %7.1f  %8s (%s)\n' "$name" "$ours" "$t1" "$t2" \
+    "$floor" "$(ratio "$ours" "$floor")" "$alt_name" "$alt" "$(ratio "$ours" "$alt")" \
+    "$pipe" "$(ratio "$pipe" "$ours")" "$plumbing" "$peak" "$(buffers "$buffer_bytes")"
+}
 
-a=$(median_ms "$build/frame_snr/frame-snr" target.yuv10 reference.yuv10 0 $H $W)
-b=$(median_ms "${ff[@]}" -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i target.yuv10 \
-  -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i reference.yuv10 -lavfi psnr -f null -)
-m=$(peak_mib "$build/frame_snr/frame-snr" target.yuv10 reference.yuv10 0 $H $W)
-line frame-snr "$a" "$b" "ffmpeg psnr filter" "$m" "$(buffers $((12 * W * H)))"
+rgb=$((6 * W * H)) yuv=$((3 * W * H / 2)) rgb8=$((3 * W * H))
+bench rgb10-to-yuv10 $((F * rgb)) "$rgb" "cp" "cp clip.rgb10 out.copy" clip.rgb10 -- \
+  "$build/rgb10_to_yuv10/rgb10-to-yuv10" clip.rgb10 out.yuv10 $W $H $F
+bench dovrak $((F * yuv)) $((rgb + yuv)) "ffmpeg swscale" \
+  "${ff[*]} -f rawvideo -pix_fmt gbrp10le -s ${W}x$H -i clip.rgb10 -pix_fmt yuv420p -f rawvideo out.ff" \
+  clip.rgb10 -- "$build/dovrak/dovrak" clip.rgb10 out.yuv420 $W $H
+bench yuv420-to-rgb $((F * rgb8)) $((yuv + rgb8)) "ffmpeg swscale" \
+  "${ff[*]} -f rawvideo -pix_fmt yuv420p -s ${W}x$H -i clip.yuv420 -pix_fmt gbrp -f rawvideo out.ff" \
+  clip.yuv420 -- "$build/yuv420_to_rgb/yuv420-to-rgb" clip.yuv420 out.rgb8 $W $H
+bench frame-snr 0 $((2 * rgb)) "ffmpeg psnr filter" \
+  "${ff[*]} -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i target.yuv10 -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i reference.yuv10 -lavfi psnr -f null -" \
+  target.yuv10 reference.yuv10 -- "$build/frame_snr/frame-snr" target.yuv10 reference.yuv10 0 $H $W
+echo "t1/t2: --threads 1 and 2; floor: cat of the inputs to /dev/null plus writing the output's size"
+echo "over an existing file; pipe: cat input | program - - | cat > /dev/null (frame-snr: target from a pipe);"
+echo "cat3: cat input | cat | cat > /dev/null, the pipes alone;"
+echo "peak: peak resident memory with the default thread count ($(nproc)), frame buffers: one set."

@@ -1,13 +1,19 @@
 // Micro-benchmarks of every kernel variant this processor supports, on one
-// 1920 x 1080 frame of structured data; rates are in pixels per second.
+// 1920 x 1080 frame of structured data; rates are in pixels per second. The
+// pipeline benchmarks run each program's whole-frame conversion over frames
+// already in memory (no I/O) with 1, 2 and 4 conversion threads; their rates
+// are in frames per second of wall time.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "buffer.hpp"
 #include "cpu.hpp"
+#include "pipeline.hpp"
 #include "dovrak_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
@@ -37,6 +43,35 @@ void register_variants(const std::string& kernel, std::span<const KernelVariant<
             body(state, fn);
             state.SetItemsProcessed(state.iterations() * kN);
         })->Unit(benchmark::kMillisecond);
+    }
+}
+
+// Runs `frames` frames through a pipeline whose reader and writer do nothing:
+// the slots keep the frames they were given, converted again and again.
+void register_pipeline(const std::string& program, std::uint64_t in_bytes,
+                       std::uint64_t out_bytes,
+                       void (*convert)(std::uint8_t* in, std::uint8_t* out)) {
+    for (const std::size_t threads : {1, 2, 4}) {
+        const std::string name = "pipeline/" + program + "/threads:" + std::to_string(threads);
+        benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+            FramePipeline pipeline(threads, FramePipeline::full_slots(threads));
+            SlotBuffers slots = allocate_slots(pipeline.slots(), in_bytes, out_bytes);
+            const auto source = ten_bit_planes();
+            for (std::size_t s = 0; s < slots.count(); ++s) {
+                std::memcpy(slots.first[s].get(), source.data(), in_bytes);
+                if (out_bytes != 0) std::memset(slots.second[s].get(), 0, out_bytes);
+            }
+            constexpr std::uint64_t kFrames = 60;
+            const ReadStage read = [](std::size_t, std::uint64_t i) {
+                return FrameRead{i < kFrames ? FrameRead::kFrame : FrameRead::kEnd, {}, {}};
+            };
+            const ConvertStage work = [&](std::size_t slot, std::uint64_t) {
+                convert(slots.first[slot].get(), slots.second[slot].get());
+            };
+            const WriteStage write = [](std::size_t, std::uint64_t) { return true; };
+            for (auto _ : state) benchmark::DoNotOptimize(pipeline.run({&read, 1}, work, write));
+            state.SetItemsProcessed(state.iterations() * kFrames);
+        })->Unit(benchmark::kMillisecond)->UseRealTime();
     }
 }
 
@@ -111,6 +146,26 @@ int main(int argc, char** argv) {
                 benchmark::DoNotOptimize(out.data());
             }
         });
+    const FrameGeometry g{static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)};
+    register_pipeline("rgb10-to-yuv10", g.planar16_bytes(), 0, [](std::uint8_t* in, std::uint8_t*) {
+        ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in), kH, kW);
+    });
+    register_pipeline("dovrak", g.planar16_bytes(), g.yuv420_bytes(),
+                      [](std::uint8_t* in, std::uint8_t* out) {
+                          dovrak_frame(reinterpret_cast<std::uint16_t*>(in), out,
+                                       {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
+                      });
+    register_pipeline("yuv420-to-rgb", g.yuv420_bytes(), g.planar8_bytes(),
+                      [](std::uint8_t* in, std::uint8_t* out) {
+                          yuv420_to_rgb_frame(in, out, {static_cast<std::int32_t>(kW),
+                                                        static_cast<std::int32_t>(kH)});
+                      });
+    register_pipeline("frame-snr", g.planar16_bytes(), g.planar16_bytes(),
+                      [](std::uint8_t* t, std::uint8_t* r) {
+                          benchmark::DoNotOptimize(measure_frame(
+                              reinterpret_cast<const std::int16_t*>(t),
+                              reinterpret_cast<const std::int16_t*>(r), kW, kH));
+                      });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

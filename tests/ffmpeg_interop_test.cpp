@@ -98,3 +98,43 @@ TEST(FfmpegInterop, RecipesRoundTripAPicture) {
         ff({"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace", "bt709",
             "-s", size, "-i", dir.path("out.yuv420"), "-frames:v", "1", dir.path("view.png")}));
 }
+
+TEST(FfmpegInterop, StreamRecipesNeedNoIntermediateFile) {
+    const std::string ffmpeg = find_ffmpeg();
+    if (ffmpeg.empty())
+        GTEST_SKIP() << "ffmpeg is not installed; the stream recipes are not checked";
+    ScratchDir dir;
+    const std::string src = dir.path("src.rgb10");
+    const std::string ff = ffmpeg + " -nostdin -v error -y ";
+    const std::string make_rgb10 = ff +
+                                   "-f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 5 "
+                                   "-vf format=gbrp10le,shuffleplanes=2:0:1 -pix_fmt gbrp10le "
+                                   "-f rawvideo ";
+    const auto sh = [](const std::string& command) {
+        const RunResult r = run("/bin/sh", {"-c", "set -e; " + command});
+        EXPECT_EQ(r.status, 0) << command << "\n" << r.err;
+        return r;
+    };
+    sh(make_rgb10 + src);
+    ASSERT_EQ(run(dovrak(), {src, dir.path("file.yuv"), "320", "240"}).status, 0);
+    ASSERT_EQ(run(rgb10_to_yuv10(), {src, dir.path("file.yuv10"), "320", "240", "-1"}).status, 0);
+
+    // ffmpeg | dovrak | ffmpeg, every step a pipe.
+    sh(make_rgb10 + "- | " + dovrak() + " - - 320 240 | " + ffmpeg +
+       " -v error -y -f rawvideo -pix_fmt yuv420p -s 320x240 -i - -f rawvideo " +
+       dir.path("piped.yuv"));
+    EXPECT_EQ(read_file(dir.path("piped.yuv")), read_file(dir.path("file.yuv")));
+    EXPECT_EQ(read_file(dir.path("piped.yuv")).size(), 5u * 320 * 240 * 3 / 2);
+
+    // frame-snr with its reference from a pipe gives the report of the files.
+    const RunResult from_files =
+        run(frame_snr(), {dir.path("file.yuv10"), dir.path("file.yuv10"), "1", "240", "320"});
+    const RunResult piped = sh(make_rgb10 + "- | " + rgb10_to_yuv10() +
+                               " - - 320 240 -1 | " + frame_snr() + " " +
+                               dir.path("file.yuv10") + " - 1 240 320");
+    EXPECT_EQ(piped.out, from_files.out);
+    // Target frame i against reference frame 2i: frames 0, 1 and 2 of 5.
+    EXPECT_NE(piped.out.find("\n0\t0.000\t"), std::string::npos) << piped.out;
+    EXPECT_NE(piped.out.find("\n2\t"), std::string::npos) << piped.out;
+    EXPECT_EQ(piped.out.find("\n3\t"), std::string::npos) << piped.out;
+}
