@@ -25,6 +25,10 @@ struct ConverterPolicy {
     // Files that cannot be opened or created are reported as "NAME file open
     // error" rather than with the reason.
     bool terse_open_errors = false;
+    // The output may be YUV4MPEG2 (--y4m, --fps, or a name ending in .y4m);
+    // the input is read as YUV4MPEG2 when it begins like one.
+    bool y4m_output = false;
+    bool y4m_input = false;
 };
 
 struct ConverterSpec {

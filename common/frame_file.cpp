@@ -142,7 +142,7 @@ OutputFile::~OutputFile() {
     close_quietly(fd_);
 }
 
-int OutputFile::create(const char* path, const InputFile& input) {
+int OutputFile::create(const char* path, const InputFile& input, const InputFile* other_input) {
     close_quietly(fd_);
     const bool standard = std::string(path) == "-";
     path_ = standard ? "standard output" : path;
@@ -158,11 +158,13 @@ int OutputFile::create(const char* path, const InputFile& input) {
     }
     // Writing to the file being read would destroy its data; a stream named
     // twice (/dev/null, say) holds no data to lose.
-    struct stat in {};
-    if (input.fd() >= 0 && ::fstat(input.fd(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino && is_seekable(out)) {
-        close_quietly(fd_);
-        return kSameFile;
+    for (const InputFile* in_file : {&input, other_input}) {
+        struct stat in {};
+        if (in_file != nullptr && in_file->fd() >= 0 && ::fstat(in_file->fd(), &in) == 0 &&
+            in.st_dev == out.st_dev && in.st_ino == out.st_ino && is_seekable(out)) {
+            close_quietly(fd_);
+            return kSameFile;
+        }
     }
     enlarge_pipe(fd_, out);
     // Standard output is used as the shell set it up (appending, say).

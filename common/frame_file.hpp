@@ -77,7 +77,7 @@ class OutputFile {
     // same regular file or block device as `input` (same device and inode),
     // nothing is truncated and the result is kSameFile.
     static constexpr int kSameFile = -1;
-    int create(const char* path, const InputFile& input);
+    int create(const char* path, const InputFile& input, const InputFile* other_input = nullptr);
     // The name to use in messages: the path, or "standard output".
     const std::string& path() const { return path_; }
 

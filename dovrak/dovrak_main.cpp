@@ -15,7 +15,7 @@ int dovrak_main(int argc, char** argv) {
         "8-bit full-range BT.709 YCbCr 4:2:0 (Y plane, then Cb and Cr planes of\n"
         "(width + 1) / 2 x (hight + 1) / 2 samples). Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        ConverterPolicy{},
+        ConverterPolicy{.y4m_output = true},
         true,
         [](const FrameGeometry& g) { return g.planar16_bytes(); },
         [](const FrameGeometry& g) { return g.yuv420_bytes(); },

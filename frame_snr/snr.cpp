@@ -28,16 +28,28 @@ std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
     return variants;
 }
 
-double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n) {
+double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n, Sse* exact) {
     static const SquaredErrorFn squared_error = best_variant(squared_error_variants());
     double sse = 0.0;
+    Sse sum = 0;
     for (std::uint64_t done = 0; done < n;) {
         const std::uint64_t run = std::min(n - done, kMaxSseRun);
-        sse +=
-            static_cast<double>(squared_error(t + done, r + done, static_cast<std::size_t>(run)));
+        const std::uint64_t part = squared_error(t + done, r + done, static_cast<std::size_t>(run));
+        sse += static_cast<double>(part);
+        sum += part;
         done += run;
     }
+    if (exact != nullptr) *exact = sum;
     return sse;
+}
+
+std::string sse_text(Sse sse) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(sse % 10)));
+        sse /= 10;
+    } while (sse != 0);
+    return digits;
 }
 
 namespace {
@@ -74,10 +86,11 @@ FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference
     const std::uint64_t n = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     FrameSnr f;
     f.u = static_cast<float>(
-        snr_db(plane_sse(target, reference, n), width, height, kChromaPeakSquared));
-    f.y = snr_db(plane_sse(target + n, reference + n, n), width, height, kLumaPeakSquared);
-    f.v =
-        snr_db(plane_sse(target + 2 * n, reference + 2 * n, n), width, height, kChromaPeakSquared);
+        snr_db(plane_sse(target, reference, n, &f.sse_u), width, height, kChromaPeakSquared));
+    f.y = snr_db(plane_sse(target + n, reference + n, n, &f.sse_y), width, height,
+                 kLumaPeakSquared);
+    f.v = snr_db(plane_sse(target + 2 * n, reference + 2 * n, n, &f.sse_v), width, height,
+                 kChromaPeakSquared);
     return f;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "cpu.hpp"
 
@@ -31,9 +32,17 @@ using SquaredErrorFn = std::uint64_t (*)(const std::int16_t* t, const std::int16
 // the caller checks cpu_supports() before running one.
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants();
 
+// An exact sum of squared differences of a plane of any length.
+using Sse = unsigned __int128;
+
 // Sum of squared differences of a whole plane of any length, as a double (exact
-// while the sum is below 2^53, rounded once otherwise).
-double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n);
+// while the sum is below 2^53, rounded once otherwise); `exact`, when given,
+// receives the exact sum.
+double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n,
+                 Sse* exact = nullptr);
+
+// The decimal digits of an exact sum.
+std::string sse_text(Sse sse);
 
 // 10 * log10(W * H * peak_squared / sse) in decibels, or 0 when sse is 0. The
 // logarithm is taken in extended precision.
@@ -43,6 +52,7 @@ struct FrameSnr {
     double y = 0;  // plane 1
     float u = 0;   // plane 0
     double v = 0;  // plane 2
+    Sse sse_y = 0, sse_u = 0, sse_v = 0;  // exact squared errors; 0: identical planes
 };
 
 // Measures one frame: `target` and `reference` each hold three planes of

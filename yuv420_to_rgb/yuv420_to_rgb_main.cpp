@@ -12,9 +12,10 @@ int yuv420_to_rgb_main(int argc, char** argv) {
         "yuv420-to-rgb",
         "Usage: yuv420-to-rgb infile outfile width hight\n",
         "Converts frames of 8-bit full-range BT.709 YCbCr 4:2:0 into 8-bit planar R, G, B.\n"
-        "Every whole input frame is converted.\n"
+        "Every whole input frame is converted. An input that begins with a YUV4MPEG2\n"
+        "header is read as 8-bit 4:2:0 YUV4MPEG2 of the size given.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        ConverterPolicy{},
+        ConverterPolicy{.y4m_input = true},
         false,
         [](const FrameGeometry& g) { return g.yuv420_bytes(); },
         [](const FrameGeometry& g) { return g.planar8_bytes(); },
