@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <random>
 
 #include "snr.hpp"
@@ -174,6 +178,8 @@ TEST_F(FrameSnrCli, GeometryArgumentsAndTrailingPartialFrames) {
     write_file(reference, ref_bytes);
     const RunResult hw = snr({"0", "4", "6"});
     EXPECT_EQ(hw.status, 0);
+    EXPECT_EQ(hw.err, "frame-snr: warning: " + reference +
+                          ": 100 trailing bytes ignored after 2 whole frames of 144 bytes\n");
     EXPECT_EQ(std::count(hw.out.begin(), hw.out.end(), '\t'), 3 + 2 * 3);
     EXPECT_EQ(snr({"0", "6", "4"}).out, hw.out);
     EXPECT_EQ(snr({"0", "4", "6", "extra", "args"}).out, hw.out);
@@ -185,6 +191,10 @@ TEST_F(FrameSnrCli, NoWholeFrameToComparePrintsNanAndFails) {
     const RunResult r = snr({"0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kHeader + "\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
+    EXPECT_EQ(r.err, "frame-snr: warning: the inputs hold different numbers of frames: compared 0 "
+                     "of the 0 frames of " + target + " with 0 of the 2 frames of " + reference +
+                         " (frame skip 0)\nframe-snr: warning: " + target +
+                         ": 100 trailing bytes ignored after 0 whole frames of 107520 bytes\n");
 }
 
 TEST_F(FrameSnrCli, UsageOpenErrorsAndBadSizes) {
@@ -261,4 +271,120 @@ TEST(SquaredError, EveryFastVariantMatchesThePlainOne) {
                 << v.name << " n=" << n << " round " << round;
         }
     });
+}
+
+TEST_F(FrameSnrCli, CsvJsonAndPlotAgreeWithIndependentFigures) {
+    // 4 x 2 frames: frame 0 identical, frame 1 differs in luma only (SSE 1),
+    // frame 2 in every plane (Y: 2^2, U: 3^2 + 4^2, V: 65535^2 across the
+    // sign); the reference has a third, unmatched frame.
+    constexpr int n = 8;
+    std::vector<std::uint16_t> ref(3 * 3 * n, 100), tgt(3 * 3 * n, 100);
+    ref.resize(4 * 3 * n, 5);
+    tgt[3 * n + n] += 1;
+    tgt[6 * n + n] += 2;
+    tgt[6 * n] += 3, tgt[6 * n + 1] += 4;
+    ref[6 * n + 2 * n] = 0x8000, tgt[6 * n + 2 * n] = 0x7FFF;
+    write_file(target, le16_bytes(tgt));
+    write_file(reference, le16_bytes(ref));
+    const std::uint64_t sse[3][3] = {{0, 0, 0}, {1, 0, 0}, {4, 25, 65535ull * 65535}};  // y, u, v
+    const auto db = [](double peak2, double sse) { return 10 * std::log10(peak2 * n / sse); };
+
+    const RunResult text = snr({"0", "2", "4"});
+    const RunResult csv = snr({"0", "2", "4", "--csv", "-"});
+    EXPECT_EQ(csv.status, text.status);
+    std::istringstream rows(csv.out);
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(row, "frame,reference_frame,sse_y,sse_u,sse_v,snr_y,snr_u,snr_v");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(std::getline(rows, row));
+        std::istringstream cells(row);
+        std::vector<std::string> c;
+        for (std::string cell; std::getline(cells, cell, ',');) c.push_back(cell);
+        ASSERT_EQ(c.size(), 8u) << row;
+        EXPECT_EQ(c[0] + "," + c[1], std::to_string(i) + "," + std::to_string(i));
+        for (int p = 0; p < 3; ++p) {
+            EXPECT_EQ(c[2 + p], std::to_string(sse[i][p])) << row;
+            if (sse[i][p] == 0) {
+                EXPECT_EQ(c[5 + p], "inf") << row;
+                continue;
+            }
+            const double want = db(p == 0 ? 1023.0 * 1023 : 2047.0 * 2047, double(sse[i][p]));
+            EXPECT_NEAR(std::stod(c[5 + p]), want, 1e-6) << row;
+        }
+    }
+    EXPECT_FALSE(std::getline(rows, row));
+    // The text report's per-frame figures are these values rounded.
+    EXPECT_NE(text.out.find("\n2\t" + [&] {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.3f", db(1023.0 * 1023, 4));
+        return std::string(b);
+    }()), std::string::npos);
+
+    const RunResult json = snr({"0", "2", "4", "--json", "-", "--csv", dir.path("x.csv")});
+    EXPECT_EQ(json.out.find("Frame"), std::string::npos);  // no text report beside it
+    EXPECT_EQ(read_file(dir.path("x.csv")), std::vector<std::uint8_t>(csv.out.begin(), csv.out.end()));
+    EXPECT_NE(json.out.find("{\"frame\": 0, \"reference_frame\": 0, \"sse\": {\"y\": 0, \"u\": 0, "
+                            "\"v\": 0}, \"snr\": {\"y\": null, \"u\": null, \"v\": null}}"),
+              std::string::npos)
+        << json.out;
+    const auto global = [&](double peak2, double total) {
+        char b[64];
+        const double v = 10 * std::log10(peak2 * 4 * 2 * 3 / total);
+        return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+    };
+    EXPECT_NE(json.out.find("\"global\": {\"y\": " + global(1023.0 * 1023, 5) + ", \"u\": " +
+                            global(2047.0 * 2047, 25) + ", \"v\": " +
+                            global(2047.0 * 2047, 65535.0 * 65535) + "}"),
+              std::string::npos)
+        << json.out;
+    // min and max skip identical planes: U has frame 2 only.
+    EXPECT_NE(json.out.find("\"summary\": {\"frames\": 3, "), std::string::npos);
+    EXPECT_NE(json.out.find("\"min\": {\"y\": "), std::string::npos);
+    if (std::system("command -v python3 >/dev/null") == 0) {
+        write_file(dir.path("r.json"), json.out);
+        EXPECT_EQ(std::system(("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                               "s=d[\"summary\"]; assert s[\"min\"][\"u\"]==s[\"max\"][\"u\"]; "
+                               "assert s[\"min\"][\"y\"]<s[\"max\"][\"y\"]; "
+                               "assert len(d[\"frames\"])==3' " + dir.path("r.json"))
+                                  .c_str()),
+                  0);
+    }
+
+    // No frame compared: the header and an empty list, and the usual status.
+    write_file(target, "");
+    const RunResult none = snr({"0", "2", "4", "--json", "-", "--csv", dir.path("e.csv")});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("\"frames\": [],\n \"summary\": {\"frames\": 0, \"average\": {\"y\": "
+                            "null, \"u\": null, \"v\": null}, \"global\": {\"y\": null"),
+              std::string::npos)
+        << none.out;
+    EXPECT_EQ(read_file(dir.path("e.csv")).size(), 58u);  // the header line alone
+
+    // Two reports on standard output are refused; a report never replaces an input.
+    EXPECT_EQ(snr({"0", "2", "4", "--json", "-", "--csv", "-"}).status, 1);
+    EXPECT_EQ(snr({"0", "2", "4", "--csv", reference}).status, 1);
+    EXPECT_EQ(read_file(reference).size(), 4u * 3 * n * 2);
+}
+
+TEST_F(FrameSnrCli, PlotIsAnSvgPictureARendererDraws) {
+    std::vector<std::uint16_t> ref(3 * 3 * 24 * 5, 300), tgt = ref;
+    for (std::size_t i = 0; i < tgt.size(); i += 5) tgt[i] = static_cast<std::uint16_t>(i % 41);
+    for (std::size_t i = 0; i < 3 * 3 * 24; ++i) tgt[i] = ref[i];  // frame 0 lossless
+    write_file(target, le16_bytes(tgt));
+    write_file(reference, le16_bytes(ref));
+    const std::string svg = dir.path("plot.svg");
+    const RunResult r = snr({"0", "6", "12", "--plot", svg});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto bytes = read_file(svg);
+    const std::string text(bytes.begin(), bytes.end());
+    for (const char* part : {"<svg", "frame number", "SNR (dB)", "Y average", "lossless frame",
+                             "stroke-dasharray", "frame 0: Y lossless", "12 x 6"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
+    if (std::system("command -v xmllint >/dev/null && command -v rsvg-convert >/dev/null") != 0)
+        GTEST_SKIP() << "xmllint or rsvg-convert missing: the picture is not rendered";
+    EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0);
+    const std::string png = dir.path("plot.png");
+    ASSERT_EQ(std::system(("rsvg-convert -o " + png + " " + svg).c_str()), 0);
+    EXPECT_GT(read_file(png).size(), 10000u);
 }

@@ -122,7 +122,16 @@ TEST_F(Yuv420ToRgbCli, ConvertsWholeFramesOnly) {
     write_file(in, frames);
     const RunResult r = run(yuv420_to_rgb(), {in, out, "4", "4", "extra"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "yuv420-to-rgb: warning: " + in +
+                         ": 10 trailing bytes ignored after 2 whole frames of 24 bytes\n");
+    // No whole frame at all is said too; whole frames alone say nothing.
+    write_file(in, std::vector<std::uint8_t>(frames.begin(), frames.begin() + 20));
+    EXPECT_EQ(run(yuv420_to_rgb(), {in, out, "4", "4"}).err,
+              "yuv420-to-rgb: warning: " + in +
+                  ": 20 trailing bytes ignored after 0 whole frames of 24 bytes\n");
+    write_file(in, std::vector<std::uint8_t>(frames.begin(), frames.begin() + 48));
+    EXPECT_EQ(run(yuv420_to_rgb(), {in, out, "4", "4"}).err, "");
     auto want = expected_rgb({frames.begin(), frames.begin() + 24}, 4, 4);
     const auto second = expected_rgb({frames.begin() + 24, frames.begin() + 48}, 4, 4);
     want.insert(want.end(), second.begin(), second.end());
