@@ -79,7 +79,9 @@ class FrameInput {
             bool whole = false;
             if (const int e = read_line(line, whole); e != 0) return failure(error_text(e));
             if (line.empty() && !whole) return {FrameRead::kEnd, {}, {}};
-            if (!whole && line.size() < kY4mMaxLine) {
+            // Cut short inside what can still be a frame header: a partial frame.
+            const std::size_t start = std::min<std::size_t>(line.size(), 5);
+            if (!whole && line.size() < kY4mMaxLine && line.compare(0, start, "FRAME", start) == 0) {
                 trailing = line.size();
                 return {FrameRead::kEnd, {}, {}};
             }

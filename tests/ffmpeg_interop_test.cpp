@@ -137,4 +137,20 @@ TEST(FfmpegInterop, StreamRecipesNeedNoIntermediateFile) {
     EXPECT_NE(piped.out.find("\n0\t0.000\t"), std::string::npos) << piped.out;
     EXPECT_NE(piped.out.find("\n2\t"), std::string::npos) << piped.out;
     EXPECT_EQ(piped.out.find("\n3\t"), std::string::npos) << piped.out;
+
+    // YUV4MPEG2: ffmpeg reads dovrak's y4m to exactly the raw bytes, as full
+    // range, and a y4m that ffmpeg writes converts to what the raw bytes give,
+    // through pipes.
+    ASSERT_EQ(run(dovrak(), {src, dir.path("out.y4m"), "320", "240"}).status, 0);
+    sh(ffmpeg + " -v error -y -f yuv4mpegpipe -i " + dir.path("out.y4m") +
+       " -f rawvideo -pix_fmt yuv420p " + dir.path("back.yuv"));
+    EXPECT_EQ(read_file(dir.path("back.yuv")), read_file(dir.path("file.yuv")));
+    const RunResult probe = sh(ffmpeg + " -v info -f yuv4mpegpipe -i " + dir.path("out.y4m") +
+                               " -frames:v 1 -f null - 2>&1");
+    EXPECT_NE(probe.out.find("pc"), std::string::npos) << probe.out;
+    ASSERT_EQ(run(yuv420_to_rgb(), {dir.path("file.yuv"), dir.path("file.rgb"), "320", "240"}).status,
+              0);
+    sh(ffmpeg + " -v error -f rawvideo -pix_fmt yuv420p -s 320x240 -i " + dir.path("file.yuv") +
+       " -f yuv4mpegpipe - | " + yuv420_to_rgb() + " - - 320 240 > " + dir.path("y4m.rgb"));
+    EXPECT_EQ(read_file(dir.path("y4m.rgb")), read_file(dir.path("file.rgb")));
 }

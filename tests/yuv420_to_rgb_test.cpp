@@ -223,3 +223,82 @@ TEST(Yuv420ToRgb, EveryFastRowMatchesThePlainRowOnAllInputs) {
         }
     });
 }
+
+TEST_F(Yuv420ToRgbCli, ReadsWhatDovrakWritesAsYuv4mpeg2AndRefusesMalformedStreams) {
+    // dovrak's y4m: the header, then FRAME and the raw 4:2:0 bytes per frame.
+    const std::string rgb = dir.path("in.rgb10"), raw = dir.path("o.yuv"), y4m = dir.path("o.y4m");
+    std::vector<std::uint8_t> samples(2 * 6 * 5 * 3);
+    std::mt19937 rng(9);
+    for (std::size_t i = 0; i < samples.size(); i += 2) samples[i] = static_cast<std::uint8_t>(rng());
+    write_file(rgb, samples);  // two 5 x 3 frames
+    ASSERT_EQ(run(dovrak(), {rgb, raw, "5", "3"}).status, 0);
+    ASSERT_EQ(run(dovrak(), {rgb, y4m, "5", "3"}).status, 0);
+    const auto frames = read_file(raw);
+    ASSERT_EQ(frames.size(), 2u * 27);
+    const std::string header = "YUV4MPEG2 W5 H3 F25:1 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n";
+    const std::string f0(frames.begin(), frames.begin() + 27), f1(frames.begin() + 27, frames.end());
+    const std::string whole = header + "FRAME\n" + f0 + "FRAME\n" + f1;
+    EXPECT_EQ(read_file(y4m), std::vector<std::uint8_t>(whole.begin(), whole.end()));
+    ASSERT_EQ(run(dovrak(), {rgb, "-", "5", "3", "--fps", "30000:1001"}).out.substr(0, 30),
+              "YUV4MPEG2 W5 H3 F30000:1001 Ip");
+    EXPECT_EQ(run(dovrak(), {rgb, raw, "5", "3", "--fps", "0"}).status, 255);
+    ASSERT_EQ(run(yuv420_to_rgb(), {raw, out, "5", "3"}).status, 0);
+    const auto want = read_file(out);
+
+    struct Case {
+        std::string input;
+        int status;
+        std::string err;  // expected on standard error after "yuv420-to-rgb: "
+        std::size_t frames;
+    };
+    const std::string bad = "cannot read " + in + ": ";
+    const Case cases[] = {
+        {header + "FRAME\n" + f0 + "FRAME\n" + f1, 0, "", 2},
+        {"YUV4MPEG2 C420mpeg2 H3 W5 XYSCSS=420JPEG\nFRAME Ixyz\n" + f0 + "FRAME\n" + f1, 0, "", 2},
+        {"YUV4MPEG2 W5 H3\nFRAME\n" + f0 + "FRAME\n" + f1.substr(0, 10), 0,
+         "warning: " + in + ": 16 trailing bytes ignored after 1 whole frames of 27 bytes", 1},
+        {"YUV4MPEG2 W5 H3\n", 0, "", 0},
+        {"YUV4MPEG2 W6 H3\nFRAME\n" + f0, 255,
+         bad + "the YUV4MPEG2 frames are 6 x 3 but the command line gives 5 x 3", 0},
+        {"YUV4MPEG2 W5 H3 C444\nFRAME\n" + f0, 255,
+         bad + "the YUV4MPEG2 stream is C444; only 8-bit 4:2:0 (C420jpeg, C420mpeg2, C420paldv, "
+               "C420) can be read",
+         0},
+        {"YUV4MPEG2 W5 H3 C420p10\n", 255,
+         bad + "the YUV4MPEG2 stream is C420p10; only 8-bit 4:2:0 (C420jpeg, C420mpeg2, "
+               "C420paldv, C420) can be read",
+         0},
+        {"YUV4MPEG2 H3\n", 255, bad + "the YUV4MPEG2 header gives no frame size", 0},
+        {"YUV4MPEG2 W5x H3\n", 255, bad + "the YUV4MPEG2 header has an invalid size 'W5x'", 0},
+        {"YUV4MPEG2 W5 H3", 255, bad + "the YUV4MPEG2 header is cut short or too long", 0},
+        {"YUV4MPEG2 W5 H3 " + std::string(5000, 'X') + "\n", 255,
+         bad + "the YUV4MPEG2 header is cut short or too long", 0},
+        {"YUV4MPEG2 W5 H3\nFRAME\n" + f0 + "FRAMEX\n" + f1, 255,
+         bad + "a YUV4MPEG2 frame does not start with a FRAME line", 1},
+        {"YUV4MPEG2 W5 H3\n" + f0, 255, bad + "a YUV4MPEG2 frame does not start with a FRAME line",
+         0},
+    };
+    for (const Case& c : cases) {
+        write_file(in, c.input);
+        for (const bool piped : {false, true}) {
+            const RunResult r = piped ? run(yuv420_to_rgb(), {"-", out, "5", "3"}, {},
+                                            Launch::input_bytes(c.input))
+                                      : run(yuv420_to_rgb(), {in, out, "5", "3"});
+            const std::string what = c.input.substr(0, 40) + (piped ? " (piped)" : "");
+            EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+            const std::string err = c.err.empty() ? "" : "yuv420-to-rgb: " + c.err + "\n";
+            EXPECT_EQ(r.err, piped ? [&] {
+                std::string e = err;
+                for (std::size_t at; (at = e.find(in)) != std::string::npos;)
+                    e.replace(at, in.size(), "standard input");
+                return e;
+            }()
+                                   : err)
+                << what;
+            if (c.status == 0)
+                EXPECT_EQ(read_file(out),
+                          std::vector<std::uint8_t>(want.begin(), want.begin() + c.frames * 45))
+                    << what;
+        }
+    }
+}
