@@ -27,9 +27,9 @@ constexpr const char* kY4mOptionsHelp =
     "  --y4m          write YUV4MPEG2 (also when outfile ends in .y4m)\n"
     "  --fps NUM[:DEN]  the frame rate a YUV4MPEG2 output states (default 25)\n";
 
-std::string usage_text(const ConverterSpec& spec, const char* argv0) {
+std::string usage_text(const ConverterSpec& converter, const char* argv0) {
     char text[512];
-    std::snprintf(text, sizeof text, spec.usage, argv0);
+    std::snprintf(text, sizeof text, converter.usage, argv0);
     return text;
 }
 
@@ -132,12 +132,12 @@ class FrameInput {
 
 }  // namespace
 
-int run_converter(const ConverterSpec& spec, int argc, char** argv) {
-    const ConverterPolicy& policy = spec.policy;
-    const std::string usage = usage_text(spec, argv[0]);
+int run_converter(const ConverterSpec& converter, int argc, char** argv) {
+    const ConverterPolicy& policy = converter.policy;
+    const std::string usage = usage_text(converter, argv[0]);
     const std::string help =
-        std::string(spec.description) + kRunOptionsHelp + (policy.y4m_output ? kY4mOptionsHelp : "");
-    if (handle_info_option(argc, argv, spec.program, usage.c_str(), help.c_str())) return 0;
+        std::string(converter.description) + kRunOptionsHelp + (policy.y4m_output ? kY4mOptionsHelp : "");
+    if (handle_info_option(argc, argv, converter.program, usage.c_str(), help.c_str())) return 0;
 
     const std::span<const OptionSpec> options_known =
         policy.y4m_output ? std::span<const OptionSpec>(kOptions) : std::span(kOptions, 2);
@@ -153,7 +153,7 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
     const std::size_t count = line.positional.size();
     if (!option_error.empty() || (policy.frame_limit ? count != 5 : count < 4)) {
         std::fputs(usage.c_str(), stdout);
-        if (!option_error.empty()) report_line(spec.program, option_error);
+        if (!option_error.empty()) report_line(converter.program, option_error);
         return policy.usage_status;
     }
     const char* in_path = line.positional[0];
@@ -162,7 +162,7 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
         policy.y4m_output && (line.has(kY4mOption.name) || line.has(kFpsOption.name) ||
                               ends_with(out_path, ".y4m"));
     auto fail = [&](const std::string& what, const std::string& reason) {
-        report_error(spec.program, what, reason);
+        report_error(converter.program, what, reason);
         return policy.failure_status;
     };
     auto open_failed = [&](const char* path, const std::string& what, const std::string& reason) {
@@ -180,8 +180,8 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
 
-    const std::uint64_t in_bytes = spec.in_bytes(geometry);
-    const std::uint64_t out_bytes = spec.out_bytes(geometry);
+    const std::uint64_t in_bytes = converter.in_bytes(geometry);
+    const std::uint64_t out_bytes = converter.out_bytes(geometry);
     SlotBuffers buffers =
         allocate_slots(FramePipeline::full_slots(options.threads), in_bytes, out_bytes);
     if (buffers.count() == 0)
@@ -227,7 +227,7 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
     }
 
     if (limit && (!total || *limit < *total)) total = limit;
-    Progress progress(spec.program, total, options.progress);
+    Progress progress(converter.program, total, options.progress);
 
     // The reader runs on one thread, frame after frame.
     bool input_done = false;
@@ -260,12 +260,12 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
     };
     const ConvertStage convert = [&](std::size_t slot, std::uint64_t) {
         void* in = buffers.first[slot].get();
-        if (spec.planar16_input) le16_to_host(static_cast<std::uint16_t*>(in), in_bytes / 2);
-        spec.convert(in, out_bytes != 0 ? buffers.second[slot].get() : nullptr, geometry);
+        if (converter.planar16_input) le16_to_host(static_cast<std::uint16_t*>(in), in_bytes / 2);
+        converter.convert(in, out_bytes != 0 ? buffers.second[slot].get() : nullptr, geometry);
     };
     const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
         if (!warnings[slot].empty()) {
-            report_error(spec.program, "warning: " + input.path(), warnings[slot]);
+            report_error(converter.program, "warning: " + input.path(), warnings[slot]);
             warnings[slot].clear();
         }
         const bool in_place = out_bytes == 0;
@@ -287,7 +287,7 @@ int run_converter(const ConverterSpec& spec, int argc, char** argv) {
         return fail("cannot write " + output.path(), error_text(e));
     // Input that makes no whole frame is ignored, which a wrong size shows as.
     if (!policy.complete_partial_frame && trailing != 0 && (!limit || result.frames < *limit))
-        report_error(spec.program, "warning: " + input.path(),
+        report_error(converter.program, "warning: " + input.path(),
                      std::to_string(trailing) + " trailing bytes ignored after " +
                          std::to_string(result.frames) + " whole frames of " +
                          std::to_string(in_bytes) + " bytes");

@@ -44,6 +44,6 @@ struct ConverterSpec {
     void (*convert)(void* in, void* out, const FrameGeometry&);
 };
 
-int run_converter(const ConverterSpec& spec, int argc, char** argv);
+int run_converter(const ConverterSpec& converter, int argc, char** argv);
 
 }  // namespace rawframes

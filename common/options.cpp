@@ -30,23 +30,23 @@ CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec
         const char* name = arg + 2;
         const char* equals = std::strchr(name, '=');
         const std::string key = equals ? std::string(name, equals) : std::string(name);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* known = nullptr;
         for (const OptionSpec& o : options)
-            if (key == o.name) spec = &o;
+            if (key == o.name) known = &o;
         if (line.error.empty()) {
-            if (spec == nullptr) {
+            if (known == nullptr) {
                 line.error = "unknown option --" + key;
-            } else if (spec->takes_value && equals == nullptr && i + 1 >= argc) {
+            } else if (known->takes_value && equals == nullptr && i + 1 >= argc) {
                 line.error = "option --" + key + " needs a value";
-            } else if (!spec->takes_value && equals != nullptr) {
+            } else if (!known->takes_value && equals != nullptr) {
                 line.error = "option --" + key + " takes no value";
             }
         }
-        if (spec == nullptr) continue;
+        if (known == nullptr) continue;
         std::string value;
         if (equals != nullptr) {
             value = equals + 1;
-        } else if (spec->takes_value && i + 1 < argc) {
+        } else if (known->takes_value && i + 1 < argc) {
             value = argv[++i];
         }
         line.given.emplace_back(key, value);

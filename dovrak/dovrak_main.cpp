@@ -8,7 +8,7 @@
 namespace rawframes {
 
 int dovrak_main(int argc, char** argv) {
-    static const ConverterSpec spec{
+    static const ConverterSpec converter{
         "dovrak",
         "Usage: dovrak infile outfile width hight\n",
         "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
@@ -23,7 +23,7 @@ int dovrak_main(int argc, char** argv) {
             dovrak_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
         },
     };
-    return run_converter(spec, argc, argv);
+    return run_converter(converter, argc, argv);
 }
 
 }  // namespace rawframes

@@ -10,7 +10,7 @@
 namespace rawframes {
 
 int rgb10_to_yuv10_main(int argc, char** argv) {
-    static const ConverterSpec spec{
+    static const ConverterSpec converter{
         "rgb10-to-yuv10",
         "Usage : %s input_rgb10 output_yuv10 width height num_frame\n",
         "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
@@ -31,7 +31,7 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
             host_to_le16(frame, 3 * g.pixels());
         },
     };
-    return run_converter(spec, argc, argv);
+    return run_converter(converter, argc, argv);
 }
 
 }  // namespace rawframes

@@ -8,7 +8,7 @@
 namespace rawframes {
 
 int yuv420_to_rgb_main(int argc, char** argv) {
-    static const ConverterSpec spec{
+    static const ConverterSpec converter{
         "yuv420-to-rgb",
         "Usage: yuv420-to-rgb infile outfile width hight\n",
         "Converts frames of 8-bit full-range BT.709 YCbCr 4:2:0 into 8-bit planar R, G, B.\n"
@@ -24,7 +24,7 @@ int yuv420_to_rgb_main(int argc, char** argv) {
                                 static_cast<std::uint8_t*>(out), g);
         },
     };
-    return run_converter(spec, argc, argv);
+    return run_converter(converter, argc, argv);
 }
 
 }  // namespace rawframes
