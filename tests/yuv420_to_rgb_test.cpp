@@ -295,10 +295,11 @@ TEST_F(Yuv420ToRgbCli, ReadsWhatDovrakWritesAsYuv4mpeg2AndRefusesMalformedStream
             }()
                                    : err)
                 << what;
-            if (c.status == 0)
+            if (c.status == 0) {
                 EXPECT_EQ(read_file(out),
                           std::vector<std::uint8_t>(want.begin(), want.begin() + c.frames * 45))
                     << what;
+            }
         }
     }
 }
