@@ -143,8 +143,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         policy.y4m_output ? std::span<const OptionSpec>(kOptions) : std::span(kOptions, 2);
     const CommandLine line = parse_command_line(argc, argv, options_known);
     RunOptions options;
-    std::string option_error = line.error;
-    if (option_error.empty()) option_error = read_run_options(line, options);
+    std::string option_error = read_run_options(line, options);
     FrameRate rate;
     if (const auto fps = line.value(kFpsOption.name); fps && option_error.empty()) {
         if (!parse_frame_rate(*fps, rate))
@@ -286,7 +285,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     if (const int e = output.close(); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
     // Input that makes no whole frame is ignored, which a wrong size shows as.
-    if (!policy.complete_partial_frame && trailing != 0 && (!limit || result.frames < *limit))
+    if (!policy.complete_partial_frame && trailing != 0)
         report_error(converter.program, "warning: " + input.path(),
                      std::to_string(trailing) + " trailing bytes ignored after " +
                          std::to_string(result.frames) + " whole frames of " +

@@ -55,6 +55,7 @@ CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec
 }
 
 std::string read_run_options(const CommandLine& line, RunOptions& run) {
+    if (!line.error.empty()) return line.error;
     run.threads = std::min(available_cpus(), kMaxThreads);
     run.progress = !line.has(kNoProgressOption.name);
     if (const auto text = line.value(kThreadsOption.name)) {

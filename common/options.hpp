@@ -49,7 +49,8 @@ struct RunOptions {
     bool progress = true;
 };
 inline constexpr std::size_t kMaxThreads = 256;
-// Fills `run` from `line`; returns an error text (empty when all is well).
+// Fills `run` from `line`; returns an error text (empty when all is well),
+// the command line's own error first.
 std::string read_run_options(const CommandLine& line, RunOptions& run);
 
 }  // namespace rawframes

@@ -137,8 +137,7 @@ int frame_snr_main(int argc, char** argv) {
     }
     const CommandLine line = parse_command_line(argc, argv, kOptions);
     RunOptions options;
-    std::string option_error = line.error;
-    if (option_error.empty()) option_error = read_run_options(line, options);
+    std::string option_error = read_run_options(line, options);
     const std::size_t count = line.positional.size();
     // A height without a width is as incomplete as a missing argument.
     if (!option_error.empty() || count < 3 || count == 4) {
@@ -161,13 +160,12 @@ int frame_snr_main(int argc, char** argv) {
                     "give - for one of target_file and reference_file only");
     // The reports asked for; one of them may take standard output's place.
     struct ReportFile {
-        const OptionSpec& option;
         std::optional<std::string> path;
         OutputFile file;
     };
-    ReportFile reports[] = {{kCsvOption, line.value(kCsvOption.name), {}},
-                            {kJsonOption, line.value(kJsonOption.name), {}},
-                            {kPlotOption, line.value(kPlotOption.name), {}}};
+    ReportFile reports[] = {{line.value(kCsvOption.name), {}},
+                            {line.value(kJsonOption.name), {}},
+                            {line.value(kPlotOption.name), {}}};
     ReportFile& csv = reports[0];
     ReportFile& json = reports[1];
     ReportFile& plot = reports[2];
@@ -319,34 +317,30 @@ int frame_snr_main(int argc, char** argv) {
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     const std::uint64_t compared = result.frames;
 
-    if (result.write_failed && !std::ferror(stdout)) return kFailed;  // a report file failed
-
-    int status = 0;
-    const PlaneValues average = summary.average();
-    if (result.write_failed) {
-        status = kFailed;
-    } else if (compared == 0) {
-        if (text_report)
+    // A report file that failed has said so; standard output is checked below.
+    if (result.write_failed && !std::ferror(stdout)) return kFailed;
+    if (text_report && !result.write_failed) {
+        const PlaneValues average = summary.average();
+        if (compared == 0) {
             std::printf("\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
-        status = kFailed;
-    } else if (text_report) {
-        std::printf("\n\nAverage SNR Y: %.4f", *average.y);
-        std::printf("\nAverage SNR U: %.4f", *average.u);
-        std::printf("\nAverage SNR V: %.4f\n", *average.v);
+        } else {
+            std::printf("\n\nAverage SNR Y: %.4f", *average.y);
+            std::printf("\nAverage SNR U: %.4f", *average.u);
+            std::printf("\nAverage SNR V: %.4f\n", *average.v);
+        }
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return fail("cannot write the report to standard output", error_text(errno));
-    if (!result.write_failed) {
-        if (!write_report(json, json_end(info, summary)) ||
-            !write_report(plot, plot.path ? svg_plot(info, records, summary) : std::string()))
-            return kFailed;
-        for (ReportFile& r : reports) {
-            if (const int e = r.file.close(); e != 0)
-                return fail("cannot write " + r.file.path(), error_text(e));
-        }
+    if (!write_report(json, json_end(info, summary)) ||
+        !write_report(plot, plot.path ? svg_plot(info, records, summary) : std::string()))
+        return kFailed;
+    for (ReportFile& r : reports) {
+        if (const int e = r.file.close(); e != 0)
+            return fail("cannot write " + r.file.path(), error_text(e));
     }
-    if (!result.write_failed && !warn_about_sizes()) return kFailed;
-    return status;
+    if (!warn_about_sizes()) return kFailed;
+    // Nothing to compare is a failure, as the nan averages show.
+    return compared == 0 ? kFailed : 0;
 }
 
 }  // namespace rawframes
