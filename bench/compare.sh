@@ -73,7 +73,7 @@ io_floor() {
 }
 
 echo "median of $runs runs each; CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(nproc) processors"
-printf '%-15s %7s %7s %7s %8s %6s  %-18s %7s %5s  %7s %5s %7s  %8s %s\n' program ours-ms t1-ms t2-ms floor-ms /floor \
+printf '%-15s %7s %7s %7s %8s %8s %6s  %-18s %7s %5s  %7s %5s %7s  %8s %s\n' program ours-ms t1-ms t2-ms plain-ms floor-ms /floor \
   alternative alt-ms /alt pipe-ms /file cat3-ms peak-MiB "(frame buffers MiB)"
 
 # bench NAME OUT_BYTES BUFFER_BYTES ALT_NAME "ALT COMMAND" INPUTS -- PROGRAM ARGS...
@@ -82,10 +82,11 @@ bench() {
   local name=$1 out_bytes=$2 buffer_bytes=$3 alt_name=$4 alt_cmd=$5; shift 5
   local inputs=(); while [ "$1" != -- ]; do inputs+=("$1"); shift; done; shift
   local cmd=("$@")
-  local ours t1 t2 floor alt pipe plumbing peak piped
+  local ours t1 t2 plain floor alt pipe plumbing peak piped
   ours=$(median_ms "${cmd[@]}")
   t1=$(median_ms "${cmd[@]}" --threads 1)
   t2=$(median_ms "${cmd[@]}" --threads 2)
+  plain=$(median_ms env RAWFRAMES_ISA=plain "${cmd[@]}")
   floor=$(io_floor "$out_bytes" "${inputs[@]}")
   alt=$(median_ms sh -c "$alt_cmd")
   # The same run from a pipe to a pipe: first input and output replaced by -.
@@ -98,7 +99,7 @@ bench() {
   # The pipes alone, with cat in the program's place.
   plumbing=$(median_ms sh -c 'cat "$0" | cat | cat > /dev/null' "${inputs[0]}")
   peak=$(peak_mib "${cmd[@]}")
-  printf '%-15s %7.1f %7.1f %7.1f %8.1f %6s  %-18s %7.1f %5s  %7.1f %5s %7.1f  %8s (%s)\n' "$name" "$ours" "$t1" "$t2" \
+  printf '%-15s %7.1f %7.1f %7.1f %8.1f %8.1f %6s  %-18s %7.1f %5s  %7.1f %5s %7.1f  %8s (%s)\n' "$name" "$ours" "$t1" "$t2" "$plain" \
     "$floor" "$(ratio "$ours" "$floor")" "$alt_name" "$alt" "$(ratio "$ours" "$alt")" \
     "$pipe" "$(ratio "$pipe" "$ours")" "$plumbing" "$peak" "$(buffers "$buffer_bytes")"
 }
@@ -115,7 +116,7 @@ bench yuv420-to-rgb $((F * rgb8)) $((yuv + rgb8)) "ffmpeg swscale" \
 bench frame-snr 0 $((2 * rgb)) "ffmpeg psnr filter" \
   "${ff[*]} -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i target.yuv10 -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i reference.yuv10 -lavfi psnr -f null -" \
   target.yuv10 reference.yuv10 -- "$build/frame_snr/frame-snr" target.yuv10 reference.yuv10 0 $H $W
-echo "t1/t2: --threads 1 and 2; floor: cat of the inputs to /dev/null plus writing the output's size"
+echo "t1/t2: --threads 1 and 2; plain: RAWFRAMES_ISA=plain (no vector kernels); floor: cat of the inputs to /dev/null plus writing the output's size"
 echo "over an existing file; pipe: cat input | program - - | cat > /dev/null (frame-snr: target from a pipe);"
 echo "cat3: cat input | cat | cat > /dev/null, the pipes alone;"
 echo "peak: peak resident memory with the default thread count ($(nproc)), frame buffers: one set."

@@ -137,7 +137,9 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const std::string usage = usage_text(converter, argv[0]);
     const std::string help =
         std::string(converter.description) + kRunOptionsHelp + (policy.y4m_output ? kY4mOptionsHelp : "");
-    if (handle_info_option(argc, argv, converter.program, usage.c_str(), help.c_str())) return 0;
+    const ProgramInfo info{converter.program, usage.c_str(), help.c_str(), converter.kernels(),
+                           policy.failure_status};
+    if (const auto status = program_preamble(argc, argv, info)) return *status;
 
     const std::span<const OptionSpec> options_known =
         policy.y4m_output ? std::span<const OptionSpec>(kOptions) : std::span(kOptions, 2);
@@ -166,7 +168,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     auto open_failed = [&](const char* path, const std::string& what, const std::string& reason) {
         if (!policy.terse_open_errors) return fail(what, reason);
-        std::fprintf(stderr, "%s file open error \n", path);
+        report_raw_line(std::string(path) + " file open error ");
         return policy.failure_status;
     };
 

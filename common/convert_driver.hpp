@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "cpu.hpp"
 #include "geometry.hpp"
 
 namespace rawframes {
@@ -42,6 +43,8 @@ struct ConverterSpec {
     std::uint64_t (*out_bytes)(const FrameGeometry&);
     // Converts one frame (input samples in host order); `out` is null in place.
     void (*convert)(void* in, void* out, const FrameGeometry&);
+    // The instruction set the conversion's kernels run on in this process.
+    Isa (*kernels)();
 };
 
 int run_converter(const ConverterSpec& converter, int argc, char** argv);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 // Whether this build carries x86 vector variants of the kernels.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -15,8 +16,17 @@ namespace rawframes {
 
 enum class Isa { kPlain, kAvx2, kAvx512 };
 
-// Whether this processor can run code for `isa`.
+// Whether code for `isa` may run: this processor has the instructions, and the
+// RAWFRAMES_ISA environment variable (plain, avx2 or avx512), when set, does
+// not cap the process below `isa`. The cap lets users sidestep a faulty
+// variant and lets the tests run whole programs on each path.
 bool cpu_supports(Isa isa);
+
+const char* isa_name(Isa isa);
+
+// Why RAWFRAMES_ISA cannot be used, or an empty string when it is unset or
+// names a known instruction set.
+std::string isa_setting_error();
 
 // A named version of a kernel function, for dispatch and for tests.
 template <class Fn>
@@ -25,6 +35,15 @@ struct KernelVariant {
     Isa isa;
     Fn fn;
 };
+
+// The instruction set of the variant best_variant() chooses.
+template <class Fn>
+Isa best_isa(std::span<const KernelVariant<Fn>> variants) {
+    Isa chosen = Isa::kPlain;
+    for (const auto& v : variants)
+        if (cpu_supports(v.isa)) chosen = v.isa;
+    return chosen;
+}
 
 // The last entry of `variants` that this processor supports. Variants are
 // listed from the plain one (always supported) to the widest.

@@ -37,13 +37,35 @@ std::int64_t now_ns() {
 
 }  // namespace
 
-void report_line(const char* program, const std::string& text) {
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void report_raw_line(const std::string& text) {
     std::lock_guard lock(status_mutex);
     std::string line = status_shown ? kEraseLine : "";
     status_shown = false;
-    line += std::string(program) + ": " + text + "\n";
+    line += escaped(text) + "\n";
     std::fflush(stderr);
     write_stderr(line);
+}
+
+void report_line(const char* program, const std::string& text) {
+    report_raw_line(std::string(program) + ": " + text);
 }
 
 void report_error(const char* program, const std::string& what, const std::string& reason) {

@@ -14,6 +14,14 @@ void report_error(const char* program, const std::string& what, const std::strin
 // "program: text" as one line.
 void report_line(const char* program, const std::string& text);
 
+// `text` with every control character written as an escape (\n, \t, \xNN), so
+// that a file name holding one cannot split a message over lines.
+std::string escaped(const std::string& text);
+
+// A whole line of text on standard error as it is, its control characters
+// escaped (for the messages whose wording is not "program: ...").
+void report_raw_line(const std::string& text);
+
 // The text of an errno value.
 std::string error_text(int error);
 

@@ -5,6 +5,8 @@
 #include "convert_driver.hpp"
 #include "dovrak_kernel.hpp"
 
+#include <algorithm>
+
 namespace rawframes {
 
 int dovrak_main(int argc, char** argv) {
@@ -22,6 +24,7 @@ int dovrak_main(int argc, char** argv) {
         [](void* in, void* out, const FrameGeometry& g) {
             dovrak_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
         },
+        [] { return std::max(best_isa(dovrak_pixels_variants()), best_isa(dovrak_average_variants())); },
     };
     return run_converter(converter, argc, argv);
 }

@@ -129,11 +129,13 @@ class FrameReader {
 int frame_snr_main(int argc, char** argv) {
     constexpr const char* kUsage =
         "\nError!\nUsage: %s target_file reference_file frame_skip [height] [width]\n";
-    if (argc == 2) {
+    {
         char usage[512];
-        std::snprintf(usage, sizeof usage, kUsage + 8, argv[0]);
+        std::snprintf(usage, sizeof usage, kUsage + 8, argv[0]);  // without "Error!"
         const std::string help = std::string(kDescription) + kRunOptionsHelp + kReportOptionsHelp;
-        if (handle_info_option(argc, argv, kProgram, usage, help.c_str())) return 0;
+        const ProgramInfo info{kProgram, usage, help.c_str(), best_isa(squared_error_variants()),
+                               kFailed};
+        if (const auto status = program_preamble(argc, argv, info)) return *status;
     }
     const CommandLine line = parse_command_line(argc, argv, kOptions);
     RunOptions options;
@@ -178,11 +180,11 @@ int frame_snr_main(int argc, char** argv) {
 
     InputFile target, reference;
     if (target.open(target_path) != 0) {
-        std::fprintf(stderr, "Error open file %s\n", target_path);
+        report_raw_line(std::string("Error open file ") + target_path);
         return kOpenFailed;
     }
     if (reference.open(reference_path) != 0) {
-        std::fprintf(stderr, "Error open file %s\n", reference_path);
+        report_raw_line(std::string("Error open file ") + reference_path);
         return kOpenFailed;
     }
 

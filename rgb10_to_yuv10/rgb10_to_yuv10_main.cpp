@@ -30,6 +30,7 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
             ycocg_r_frame(frame, g.height, g.width);
             host_to_le16(frame, 3 * g.pixels());
         },
+        [] { return best_isa(ycocg_r_variants()); },
     };
     return run_converter(converter, argc, argv);
 }

@@ -29,6 +29,7 @@ struct Program {
     std::string name;
     std::string path;
     std::set<int> statuses;  // every status the program may end with
+    int failed;              // the status of a failure
     // Output frame size for the given geometry, or 0 when it writes no file.
     std::function<std::uint64_t(const FrameGeometry&)> out_frame;
 };
@@ -38,12 +39,15 @@ std::vector<Program> programs() {
         {"rgb10-to-yuv10",
          rgb10_to_yuv10(),
          {0, 1},
+         1,
          [](const FrameGeometry& g) { return g.planar16_bytes(); }},
-        {"frame-snr", frame_snr(), {0, 1, 255}, nullptr},
-        {"dovrak", dovrak(), {0, 255}, [](const FrameGeometry& g) { return g.yuv420_bytes(); }},
+        {"frame-snr", frame_snr(), {0, 1, 255}, 1, nullptr},
+        {"dovrak", dovrak(), {0, 255}, 255,
+         [](const FrameGeometry& g) { return g.yuv420_bytes(); }},
         {"yuv420-to-rgb",
          yuv420_to_rgb(),
          {0, 255},
+         255,
          [](const FrameGeometry& g) { return g.planar8_bytes(); }},
     };
 }
@@ -64,6 +68,30 @@ TEST(CliRobustness, HelpAndVersionOnlyAsTheSoleArgument) {
         const RunResult version = run(p.path, {"--version"});
         EXPECT_EQ(version.status, 0) << p.name;
         EXPECT_EQ(version.out.rfind(p.name + " (rawframes) ", 0), 0u) << version.out;
+        // The second line names the kernels' instruction set, which RAWFRAMES_ISA caps.
+        EXPECT_NE(version.out.find("\nkernels: "), std::string::npos) << version.out;
+        Launch plain;
+        plain.environment = {"RAWFRAMES_ISA=plain"};
+        EXPECT_NE(run(p.path, {"--version"}, {}, plain).out.find("\nkernels: plain\n"),
+                  std::string::npos);
+        Launch unknown;
+        unknown.environment = {"RAWFRAMES_ISA=sse9"};
+        const RunResult bad_isa = run(p.path, {"--version"}, {}, unknown);
+        EXPECT_EQ(bad_isa.status, p.failed) << p.name;
+        EXPECT_EQ(bad_isa.err, p.name + ": unknown instruction set 'sse9' in RAWFRAMES_ISA "
+                                        "(plain, avx2 or avx512)\n");
+        // Help or version that cannot be written is a failure, not a success.
+        Launch full;
+        full.stdout_file = "/dev/full";
+        for (const char* info : {"--help", "--version"}) {
+            const RunResult r = run(p.path, {info}, {}, full);
+            EXPECT_NE(r.status, 0) << p.name << " " << info;
+            EXPECT_EQ(r.err, p.name + ": cannot write to standard output: No space left on device\n");
+        }
+        // A control character in a file name never splits a message.
+        const RunResult odd_name = run(p.path, {"no\nsuch\x01", "no\nsuch", "4", "4", "1"});
+        EXPECT_EQ(std::count(odd_name.err.begin(), odd_name.err.end(), '\n'), 1) << odd_name.err;
+        EXPECT_NE(odd_name.err.find("no\\nsuch\\x01"), std::string::npos) << odd_name.err;
         // With anything else on the line they are ordinary arguments.
         const RunResult extra = run(p.path, {"--help", "x"});
         EXPECT_NE(extra.status, 0) << p.name;
@@ -317,10 +345,10 @@ TEST(Streams, AnErrorInAnyStageStopsTheWholeRun) {
     ScratchDir dir;
     for (const Program& p : programs()) {
         if (!p.out_frame) continue;
-        const int failed = p.name == "rgb10-to-yuv10" ? 1 : 255;
+        const int failed = p.failed;
         const auto args = [&](std::string in, std::string out) {
             std::vector<std::string> a{in, out, "64", "32"};
-            if (failed == 1) a.push_back("-1");
+            if (p.name == "rgb10-to-yuv10") a.push_back("-1");
             return a;
         };
         // An endless input and an output that takes nothing.

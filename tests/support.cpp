@@ -108,8 +108,9 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
         const std::string in = launch.stdin_file.empty() ? "/dev/null" : launch.stdin_file;
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     }
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, launch.stdout_file.empty() ? out_path.c_str() : launch.stdout_file.c_str(),
+        O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     if (launch.close_stdin_and_stderr) {
@@ -125,8 +126,12 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
         posix_spawnattr_setsigdefault(&attr, &defaults);
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     }
+    std::vector<char*> env;
+    for (const auto& e : launch.environment) env.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+    env.push_back(nullptr);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (feed[0] >= 0) ::close(feed[0]);

@@ -55,6 +55,8 @@ struct Launch {
     std::optional<std::string> stdin_bytes;  // standard input a pipe fed these bytes
     bool close_stdin_and_stderr = false;     // start with descriptors 0 and 2 closed
     bool ignore_sigpipe = false;             // start with SIGPIPE ignored
+    std::string stdout_file;                 // standard output written here, not captured
+    std::vector<std::string> environment;    // NAME=value settings added to the environment
 
     static Launch input_file(std::string path) {
         Launch l;

@@ -23,6 +23,7 @@ int yuv420_to_rgb_main(int argc, char** argv) {
             yuv420_to_rgb_frame(static_cast<const std::uint8_t*>(in),
                                 static_cast<std::uint8_t*>(out), g);
         },
+        [] { return best_isa(yuv420_row_variants()); },
     };
     return run_converter(converter, argc, argv);
 }
