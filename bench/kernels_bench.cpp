@@ -148,7 +148,8 @@ int main(int argc, char** argv) {
         });
     const FrameGeometry g{static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)};
     register_pipeline("rgb10-to-yuv10", g.planar16_bytes(), 0, [](std::uint8_t* in, std::uint8_t*) {
-        ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in), kH, kW);
+        ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in),
+                      {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
     });
     register_pipeline("dovrak", g.planar16_bytes(), g.yuv420_bytes(),
                       [](std::uint8_t* in, std::uint8_t* out) {
@@ -164,7 +165,8 @@ int main(int argc, char** argv) {
                       [](std::uint8_t* t, std::uint8_t* r) {
                           benchmark::DoNotOptimize(measure_frame(
                               reinterpret_cast<const std::int16_t*>(t),
-                              reinterpret_cast<const std::int16_t*>(r), kW, kH));
+                              reinterpret_cast<const std::int16_t*>(r),
+                              {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)}));
                       });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

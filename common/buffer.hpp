@@ -11,7 +11,7 @@
 namespace rawframes {
 
 // Buffers start on a 2 MiB boundary so that large frames can be backed by huge
-// pages, which makes the kernel's copies into and out of them cheaper.
+// pages, which makes the operating system's copies into and out of them cheaper.
 inline constexpr std::size_t kBufferAlignment = std::size_t{2} << 20;
 
 struct AlignedDelete {

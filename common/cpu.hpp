@@ -6,6 +6,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 // Whether this build carries x86 vector variants of the kernels.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -35,6 +36,15 @@ struct KernelVariant {
     Isa isa;
     Fn fn;
 };
+
+// A kernel's whole list of variants: its plain version, then the others.
+template <class Fn>
+std::vector<KernelVariant<Fn>> with_plain_variant(KernelVariant<Fn> plain,
+                                                  std::span<const KernelVariant<Fn>> others) {
+    std::vector<KernelVariant<Fn>> all{plain};
+    all.insert(all.end(), others.begin(), others.end());
+    return all;
+}
 
 // The instruction set of the variant best_variant() chooses.
 template <class Fn>

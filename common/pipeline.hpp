@@ -58,7 +58,6 @@ class FramePipeline {
     FramePipeline(const FramePipeline&) = delete;
     FramePipeline& operator=(const FramePipeline&) = delete;
 
-    std::size_t workers() const { return workers_; }
     // Frame slots the stages share: the number of buffer sets to allocate.
     std::size_t slots() const { return slots_; }
     static std::size_t full_slots(std::size_t workers) { return workers + 2; }

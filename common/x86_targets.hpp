@@ -13,8 +13,15 @@
 #define RF_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
 
 // GCC 12's AVX-512 headers initialise "undefined" vectors from themselves,
-// which its own -Wmaybe-uninitialized then reports inside every caller.
+// which its own -Wmaybe-uninitialized then reports inside every caller. The
+// vector code of each file stands between these two, which silence that
+// warning there only.
 #if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define RF_VECTOR_CODE_BEGIN \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define RF_VECTOR_CODE_END _Pragma("GCC diagnostic pop")
+#else
+#define RF_VECTOR_CODE_BEGIN
+#define RF_VECTOR_CODE_END
 #endif
 #endif

@@ -1,5 +1,7 @@
 #include "dovrak_kernel.hpp"
 
+#include <vector>
+
 #include "dovrak_constants.hpp"
 
 namespace rawframes {
@@ -66,33 +68,15 @@ void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
     }
 }
 
-#ifdef RAWFRAMES_X86_VARIANTS
-void dovrak_pixels_avx2(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,
-                        std::size_t);
-void dovrak_pixels_avx512(std::uint16_t*, const std::uint16_t*, std::uint16_t*, std::uint8_t*,
-                          std::size_t);
-void dovrak_average_row_avx2(const std::uint16_t*, const std::uint16_t*, std::size_t,
-                             std::uint8_t*);
-#endif
-
 std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants() {
-    static const KernelVariant<DovrakPixelsFn> variants[] = {
-        {"plain", Isa::kPlain, dovrak_pixels_c},
-#ifdef RAWFRAMES_X86_VARIANTS
-        {"avx2", Isa::kAvx2, dovrak_pixels_avx2},
-        {"avx512", Isa::kAvx512, dovrak_pixels_avx512},
-#endif
-    };
+    static const std::vector<KernelVariant<DovrakPixelsFn>> variants =
+        with_plain_variant<DovrakPixelsFn>({"plain", Isa::kPlain, dovrak_pixels_c}, dovrak_pixels_x86_variants());
     return variants;
 }
 
 std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants() {
-    static const KernelVariant<DovrakAverageFn> variants[] = {
-        {"plain", Isa::kPlain, dovrak_average_row_c},
-#ifdef RAWFRAMES_X86_VARIANTS
-        {"avx2", Isa::kAvx2, dovrak_average_row_avx2},
-#endif
-    };
+    static const std::vector<KernelVariant<DovrakAverageFn>> variants =
+        with_plain_variant<DovrakAverageFn>({"plain", Isa::kPlain, dovrak_average_row_c}, dovrak_average_x86_variants());
     return variants;
 }
 

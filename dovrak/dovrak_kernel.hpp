@@ -45,7 +45,11 @@ using DovrakAverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* 
 // Every version of the two row functions built into this binary, plain first;
 // the caller checks cpu_supports() before running one.
 std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants();
+// The x86 vector versions, listed in the x86 file (none on other processors).
+std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_x86_variants();
 std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants();
+// The x86 vector versions, listed in the x86 file (none on other processors).
+std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_x86_variants();
 
 // Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G
 // and B planes (W x H samples each, host order); the R and B planes are overwritten by chroma

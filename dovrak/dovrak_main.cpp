@@ -12,6 +12,8 @@ namespace rawframes {
 int dovrak_main(int argc, char** argv) {
     static const ConverterSpec converter{
         "dovrak",
+        // "hight" is the program's own spelling in its usage line, which users'
+        // scripts and notes may quote; it stays as it is.
         "Usage: dovrak infile outfile width hight\n",
         "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
         "8-bit full-range BT.709 YCbCr 4:2:0 (Y plane, then Cb and Cr planes of\n"

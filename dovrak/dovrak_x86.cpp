@@ -10,6 +10,8 @@
 
 namespace rawframes {
 
+RF_VECTOR_CODE_BEGIN
+
 namespace {
 
 struct Consts {
@@ -142,6 +144,35 @@ RF_AVX2 void dovrak_average_row_avx2(const std::uint16_t* top, const std::uint16
     if (x < width) dovrak_average_row_c(top + x, bottom + x, width - x, out + x / 2);
 }
 
+RF_VECTOR_CODE_END
+
 }  // namespace rawframes
 
 #endif
+
+namespace rawframes {
+
+std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_x86_variants() {
+#ifdef RAWFRAMES_X86_VARIANTS
+    static const KernelVariant<DovrakPixelsFn> variants[] = {
+        {"avx2", Isa::kAvx2, dovrak_pixels_avx2},
+        {"avx512", Isa::kAvx512, dovrak_pixels_avx512},
+    };
+    return variants;
+#else
+    return {};
+#endif
+}
+
+std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_x86_variants() {
+#ifdef RAWFRAMES_X86_VARIANTS
+    static const KernelVariant<DovrakAverageFn> variants[] = {
+        {"avx2", Isa::kAvx2, dovrak_average_row_avx2},
+    };
+    return variants;
+#else
+    return {};
+#endif
+}
+
+}  // namespace rawframes

@@ -38,7 +38,7 @@ constexpr const char* kDescription =
     "with reference frame i * (frame_skip + 1).\n"
     "Exit status: 0 when frames were compared, 1 otherwise, 255 when a file\n"
     "cannot be opened.\n";
-constexpr int kOpenFailed = -1;
+constexpr int kOpenFailed = 255;
 constexpr std::int32_t kDefaultHeight = 112;
 constexpr std::int32_t kDefaultWidth = 160;
 constexpr OptionSpec kCsvOption{"csv", true};
@@ -267,7 +267,7 @@ int frame_snr_main(int argc, char** argv) {
         auto* r = reinterpret_cast<std::int16_t*>(buffers.second[slot].get());
         le16_to_host(reinterpret_cast<std::uint16_t*>(t), 3 * n);
         le16_to_host(reinterpret_cast<std::uint16_t*>(r), 3 * n);
-        results[slot] = measure_frame(t, r, geometry.width, geometry.height);
+        results[slot] = measure_frame(t, r, geometry);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
         const FrameSnr& f = results[slot];

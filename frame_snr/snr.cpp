@@ -1,6 +1,7 @@
 #include "snr.hpp"
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 namespace rawframes {
@@ -14,17 +15,9 @@ std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std:
     return sum;
 }
 
-#ifdef RAWFRAMES_X86_VARIANTS
-std::uint64_t squared_error_avx2(const std::int16_t*, const std::int16_t*, std::size_t);
-#endif
-
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
-    static const KernelVariant<SquaredErrorFn> variants[] = {
-        {"plain", Isa::kPlain, squared_error_c},
-#ifdef RAWFRAMES_X86_VARIANTS
-        {"avx2", Isa::kAvx2, squared_error_avx2},
-#endif
-    };
+    static const std::vector<KernelVariant<SquaredErrorFn>> variants =
+        with_plain_variant<SquaredErrorFn>({"plain", Isa::kPlain, squared_error_c}, squared_error_x86_variants());
     return variants;
 }
 
@@ -82,8 +75,9 @@ double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_sq
 }
 
 FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference,
-                       std::int32_t width, std::int32_t height) {
-    const std::uint64_t n = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+                       const FrameGeometry& g) {
+    const std::uint64_t n = g.pixels();
+    const std::int32_t width = g.width, height = g.height;
     FrameSnr f;
     f.u = static_cast<float>(
         snr_db(plane_sse(target, reference, n, &f.sse_u), width, height, kChromaPeakSquared));

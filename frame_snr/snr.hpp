@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cpu.hpp"
+#include "geometry.hpp"
 
 namespace rawframes {
 
@@ -31,6 +32,8 @@ using SquaredErrorFn = std::uint64_t (*)(const std::int16_t* t, const std::int16
 // Every version of the squared-error sum built into this binary, plain first;
 // the caller checks cpu_supports() before running one.
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants();
+// The x86 vector versions, listed in the x86 file (none on other processors).
+std::span<const KernelVariant<SquaredErrorFn>> squared_error_x86_variants();
 
 // An exact sum of squared differences of a plane of any length.
 using Sse = unsigned __int128;
@@ -58,7 +61,7 @@ struct FrameSnr {
 // Measures one frame: `target` and `reference` each hold three planes of
 // width * height samples.
 FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference,
-                       std::int32_t width, std::int32_t height);
+                       const FrameGeometry& g);
 
 // The running column sums, each rounded to single precision after every frame.
 struct SnrSums {

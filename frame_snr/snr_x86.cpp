@@ -9,6 +9,8 @@
 
 namespace rawframes {
 
+RF_VECTOR_CODE_BEGIN
+
 namespace {
 
 // 64 vectors of 16 samples: each 32-bit lane gathers at most
@@ -52,6 +54,23 @@ RF_AVX2 std::uint64_t squared_error_avx2(const std::int16_t* t, const std::int16
     return total + squared_error_c(t + i, r + i, n - i);
 }
 
+RF_VECTOR_CODE_END
+
 }  // namespace rawframes
 
 #endif
+
+namespace rawframes {
+
+std::span<const KernelVariant<SquaredErrorFn>> squared_error_x86_variants() {
+#ifdef RAWFRAMES_X86_VARIANTS
+    static const KernelVariant<SquaredErrorFn> variants[] = {
+        {"avx2", Isa::kAvx2, squared_error_avx2},
+    };
+    return variants;
+#else
+    return {};
+#endif
+}
+
+}  // namespace rawframes

@@ -27,7 +27,7 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
         [](const FrameGeometry&) { return std::uint64_t{0}; },  // converted in place
         [](void* in, void*, const FrameGeometry& g) {
             auto* frame = static_cast<std::uint16_t*>(in);
-            ycocg_r_frame(frame, g.height, g.width);
+            ycocg_r_frame(frame, g);
             host_to_le16(frame, 3 * g.pixels());
         },
         [] { return best_isa(ycocg_r_variants()); },

@@ -1,5 +1,7 @@
 #include "ycocg_r.hpp"
 
+#include <vector>
+
 namespace rawframes {
 
 namespace {
@@ -21,25 +23,15 @@ void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std:
     }
 }
 
-#ifdef RAWFRAMES_X86_VARIANTS
-void ycocg_r_planes_avx2(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
-void ycocg_r_planes_avx512(std::uint16_t*, std::uint16_t*, std::uint16_t*, std::size_t);
-#endif
-
 std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
-    static const KernelVariant<YCoCgRPlanesFn> variants[] = {
-        {"plain", Isa::kPlain, ycocg_r_planes_c},
-#ifdef RAWFRAMES_X86_VARIANTS
-        {"avx2", Isa::kAvx2, ycocg_r_planes_avx2},
-        {"avx512", Isa::kAvx512, ycocg_r_planes_avx512},
-#endif
-    };
+    static const std::vector<KernelVariant<YCoCgRPlanesFn>> variants =
+        with_plain_variant<YCoCgRPlanesFn>({"plain", Isa::kPlain, ycocg_r_planes_c}, ycocg_r_x86_variants());
     return variants;
 }
 
-void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width) {
-    if (height <= 0 || width <= 0) return;
-    const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
+void ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g) {
+    if (g.height <= 0 || g.width <= 0) return;
+    const std::size_t n = static_cast<std::size_t>(g.pixels());
     static const YCoCgRPlanesFn planes = best_variant(ycocg_r_variants());
     planes(frame, frame + n, frame + 2 * n, n);
 }

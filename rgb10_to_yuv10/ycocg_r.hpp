@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "cpu.hpp"
+#include "geometry.hpp"
 
 namespace rawframes {
 
@@ -24,10 +25,12 @@ using YCoCgRPlanesFn = void (*)(std::uint16_t* r, std::uint16_t* g, std::uint16_
 // Every version of the plane transform built into this binary, plain first;
 // the caller checks cpu_supports() before running one.
 std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants();
+// The x86 vector versions, listed in the x86 file (none on other processors).
+std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_x86_variants();
 
 // Transforms one frame of three consecutive planes in place. Only the product of
 // the dimensions matters; when either is zero or negative nothing changes. Uses
 // the fastest version this processor supports.
-void ycocg_r_frame(std::uint16_t* frame, std::int32_t height, std::int32_t width);
+void ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g);
 
 }  // namespace rawframes

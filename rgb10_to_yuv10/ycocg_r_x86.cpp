@@ -8,6 +8,8 @@
 
 namespace rawframes {
 
+RF_VECTOR_CODE_BEGIN
+
 namespace {
 
 struct Out8 {
@@ -99,6 +101,24 @@ RF_AVX512 void ycocg_r_planes_avx512(std::uint16_t* r, std::uint16_t* g, std::ui
     if (i < n) ycocg_r_planes_avx2(r + i, g + i, b + i, n - i);
 }
 
+RF_VECTOR_CODE_END
+
 }  // namespace rawframes
 
 #endif
+
+namespace rawframes {
+
+std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_x86_variants() {
+#ifdef RAWFRAMES_X86_VARIANTS
+    static const KernelVariant<YCoCgRPlanesFn> variants[] = {
+        {"avx2", Isa::kAvx2, ycocg_r_planes_avx2},
+        {"avx512", Isa::kAvx512, ycocg_r_planes_avx512},
+    };
+    return variants;
+#else
+    return {};
+#endif
+}
+
+}  // namespace rawframes

@@ -82,7 +82,7 @@ TEST(Snr, ChromaUIsSinglePrecisionAndSumsAreRoundedPerFrame) {
     std::vector<std::int16_t> ref(3 * kDefaultPixels, 100), tgt = ref;
     for (std::size_t p = 0; p < 3; ++p)
         std::fill(tgt.begin() + p * kDefaultPixels, tgt.begin() + p * kDefaultPixels + 181, 101);
-    const FrameSnr f = measure_frame(tgt.data(), ref.data(), 160, 112);
+    const FrameSnr f = measure_frame(tgt.data(), ref.data(), {160, 112});
     EXPECT_EQ(frame_line(0, f), "\n0\t80.154\t86.1789\t86.1790");
     SnrSums sums;
     sums.add(f);

@@ -68,10 +68,10 @@ TEST(YCoCgR, IsExactlyInvertibleForTenBitInput) {
 TEST(YCoCgR, FrameWithNonPositiveDimensionIsLeftAlone) {
     std::vector<std::uint16_t> frame = rgb16_frame(4, 1023, 0, 0);
     const auto before = frame;
-    ycocg_r_frame(frame.data(), 0, 4);
-    ycocg_r_frame(frame.data(), -2, -2);
+    ycocg_r_frame(frame.data(), {4, 0});
+    ycocg_r_frame(frame.data(), {-2, -2});
     EXPECT_EQ(frame, before);
-    ycocg_r_frame(frame.data(), 2, 2);
+    ycocg_r_frame(frame.data(), {2, 2});
     EXPECT_EQ(frame, rgb16_frame(4, 2047, 255, 513));
 }
 

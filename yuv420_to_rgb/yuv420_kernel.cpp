@@ -1,5 +1,7 @@
 #include "yuv420_kernel.hpp"
 
+#include <vector>
+
 #include "yuv420_constants.hpp"
 
 namespace rawframes {
@@ -40,21 +42,9 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
     }
 }
 
-#ifdef RAWFRAMES_X86_VARIANTS
-void yuv420_row_avx2(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
-                     std::uint8_t*, std::uint8_t*, std::size_t);
-void yuv420_row_avx512(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
-                       std::uint8_t*, std::uint8_t*, std::size_t);
-#endif
-
 std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants() {
-    static const KernelVariant<Yuv420RowFn> variants[] = {
-        {"plain", Isa::kPlain, yuv420_row_c},
-#ifdef RAWFRAMES_X86_VARIANTS
-        {"avx2", Isa::kAvx2, yuv420_row_avx2},
-        {"avx512", Isa::kAvx512, yuv420_row_avx512},
-#endif
-    };
+    static const std::vector<KernelVariant<Yuv420RowFn>> variants =
+        with_plain_variant<Yuv420RowFn>({"plain", Isa::kPlain, yuv420_row_c}, yuv420_row_x86_variants());
     return variants;
 }
 

@@ -32,6 +32,8 @@ using Yuv420RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* cb, cons
 // Every version of the row function built into this binary, plain first; the
 // caller checks cpu_supports() before running one.
 std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants();
+// The x86 vector versions, listed in the x86 file (none on other processors).
+std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_x86_variants();
 
 // Converts one Yuv420Frame `in` into the three planes of `out`, with the fastest
 // row function this processor supports.

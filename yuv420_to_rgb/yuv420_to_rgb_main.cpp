@@ -10,6 +10,7 @@ namespace rawframes {
 int yuv420_to_rgb_main(int argc, char** argv) {
     static const ConverterSpec converter{
         "yuv420-to-rgb",
+        // "hight" is the program's own spelling in its usage line; it stays.
         "Usage: yuv420-to-rgb infile outfile width hight\n",
         "Converts frames of 8-bit full-range BT.709 YCbCr 4:2:0 into 8-bit planar R, G, B.\n"
         "Every whole input frame is converted. An input that begins with a YUV4MPEG2\n"

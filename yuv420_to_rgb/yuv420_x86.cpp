@@ -11,6 +11,8 @@
 
 namespace rawframes {
 
+RF_VECTOR_CODE_BEGIN
+
 namespace {
 
 struct Consts {
@@ -154,6 +156,24 @@ RF_AVX512 void yuv420_row_avx512(const std::uint8_t* y, const std::uint8_t* cb,
     if (x < width) yuv420_row_avx2(y + x, cb + x / 2, cr + x / 2, r + x, g + x, b + x, width - x);
 }
 
+RF_VECTOR_CODE_END
+
 }  // namespace rawframes
 
 #endif
+
+namespace rawframes {
+
+std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_x86_variants() {
+#ifdef RAWFRAMES_X86_VARIANTS
+    static const KernelVariant<Yuv420RowFn> variants[] = {
+        {"avx2", Isa::kAvx2, yuv420_row_avx2},
+        {"avx512", Isa::kAvx512, yuv420_row_avx512},
+    };
+    return variants;
+#else
+    return {};
+#endif
+}
+
+}  // namespace rawframes
