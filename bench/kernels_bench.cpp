@@ -14,7 +14,7 @@
 #include "buffer.hpp"
 #include "cpu.hpp"
 #include "pipeline.hpp"
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
 #include "yuv420_kernel.hpp"
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
                                          fn(t + 2 * kN, r + 2 * kN, kN));
             }
         });
-    register_variants<DovrakPixelsFn>(
-        "dovrak_pixels", dovrak_pixels_variants(), [](benchmark::State& state, DovrakPixelsFn fn) {
+    register_variants<Rgb10ToYuv420PixelsFn>(
+        "rgb10_to_yuv420_pixels", rgb10_to_yuv420_pixels_variants(), [](benchmark::State& state, Rgb10ToYuv420PixelsFn fn) {
             const auto source = ten_bit_planes();
             auto frame = source;
             std::vector<std::uint8_t> y(kN);
@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
                 benchmark::DoNotOptimize(y.data());
             }
         });
-    register_variants<DovrakAverageFn>("dovrak_average", dovrak_average_variants(),
-                                       [](benchmark::State& state, DovrakAverageFn fn) {
+    register_variants<Rgb10ToYuv420AverageFn>("rgb10_to_yuv420_average", rgb10_to_yuv420_average_variants(),
+                                       [](benchmark::State& state, Rgb10ToYuv420AverageFn fn) {
                                            std::vector<std::uint16_t> codes(kN);
                                            for (std::size_t i = 0; i < kN; ++i)
                                                codes[i] = static_cast<std::uint16_t>(1 + i % 255);
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     });
     register_pipeline("dovrak", g.planar16_bytes(), g.yuv420_bytes(),
                       [](std::uint8_t* in, std::uint8_t* out) {
-                          dovrak_frame(reinterpret_cast<std::uint16_t*>(in), out,
+                          rgb10_to_yuv420_frame(reinterpret_cast<std::uint16_t*>(in), out,
                                        {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
                       });
     register_pipeline("yuv420-to-rgb", g.yuv420_bytes(), g.planar8_bytes(),

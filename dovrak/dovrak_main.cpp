@@ -3,7 +3,7 @@
 #include "dovrak_main.hpp"
 
 #include "convert_driver.hpp"
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 
 #include <algorithm>
 
@@ -24,9 +24,9 @@ int dovrak_main(int argc, char** argv) {
         [](const FrameGeometry& g) { return g.planar16_bytes(); },
         [](const FrameGeometry& g) { return g.yuv420_bytes(); },
         [](void* in, void* out, const FrameGeometry& g) {
-            dovrak_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
+            rgb10_to_yuv420_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
         },
-        [] { return std::max(best_isa(dovrak_pixels_variants()), best_isa(dovrak_average_variants())); },
+        [] { return std::max(best_isa(rgb10_to_yuv420_pixels_variants()), best_isa(rgb10_to_yuv420_average_variants())); },
     };
     return run_converter(converter, argc, argv);
 }

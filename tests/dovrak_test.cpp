@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "support.hpp"
 #include "transcription.hpp"
 
@@ -46,7 +46,7 @@ std::vector<std::uint8_t> expected_yuv420(const std::vector<std::uint16_t>& rgb,
 std::vector<std::uint8_t> convert(std::vector<std::uint16_t> rgb, int w, int h) {
     const FrameGeometry g{w, h};
     std::vector<std::uint8_t> out(g.yuv420_bytes());
-    dovrak_frame(rgb.data(), out.data(), g);
+    rgb10_to_yuv420_frame(rgb.data(), out.data(), g);
     return out;
 }
 
@@ -96,13 +96,13 @@ TEST(Dovrak, ChromaIsAveragedAfterCoding) {
     const std::uint16_t top[] = {128, 128, 128, 128, 7};
     const std::uint16_t bottom[] = {129, 129, 128, 129, 8};
     std::uint8_t out[3];
-    dovrak_average_row_c(top, bottom, 5, out);
+    rgb10_to_yuv420_average_row_c(top, bottom, 5, out);
     EXPECT_EQ(out[0], 129);
     EXPECT_EQ(out[1], 128);
     EXPECT_EQ(out[2], 8);  // (7 + 8 + 1) / 2
-    dovrak_average_row_c(top + 3, top + 3, 2, out);
+    rgb10_to_yuv420_average_row_c(top + 3, top + 3, 2, out);
     EXPECT_EQ(out[0], 68);  // (128 + 7 + 1) / 2
-    dovrak_average_row_c(top + 4, top + 4, 1, out);
+    rgb10_to_yuv420_average_row_c(top + 4, top + 4, 1, out);
     EXPECT_EQ(out[0], 7);
 }
 
@@ -113,7 +113,7 @@ TEST(Dovrak, PixelKernelMatchesTranscriptionOnRandomAndBoundarySamples) {
         values.push_back(static_cast<std::uint16_t>(v));
     std::size_t checked = 0;
     const auto check = [&](std::uint16_t r, std::uint16_t g, std::uint16_t b) {
-        const YCbCrCodes k = dovrak_pixel(r, g, b);
+        const YCbCrCodes k = rgb10_to_yuv420_pixel(r, g, b);
         const transcription::Codes t = transcription::rgb_to_codes(r, g, b);
         ++checked;
         return k.y == t.y && k.cb == t.cb && k.cr == t.cr;
@@ -210,7 +210,7 @@ TEST_F(DovrakCli, NeverOverwritesItsInputAndReportsFailedWrites) {
 
 TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
     std::mt19937 rng(77);
-    for_each_supported(dovrak_pixels_variants(), [&](const auto& v) {
+    for_each_supported(rgb10_to_yuv420_pixels_variants(), [&](const auto& v) {
         // Rows of many lengths (vector bodies and tails), 10-bit samples, full
         // 16-bit samples and the boundary values.
         for (int round = 0; round < 3000; ++round) {
@@ -225,14 +225,14 @@ TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
             }
             auto r2 = r, b2 = b;
             std::vector<std::uint8_t> y1(n), y2(n);
-            dovrak_pixels_c(r.data(), g.data(), b.data(), y1.data(), n);
+            rgb10_to_yuv420_pixels_c(r.data(), g.data(), b.data(), y1.data(), n);
             v.fn(r2.data(), g.data(), b2.data(), y2.data(), n);
             ASSERT_EQ(y1, y2) << v.name << " n=" << n;
             ASSERT_EQ(r, r2) << v.name << " n=" << n;
             ASSERT_EQ(b, b2) << v.name << " n=" << n;
         }
     });
-    for (const auto& v : dovrak_average_variants()) {
+    for (const auto& v : rgb10_to_yuv420_average_variants()) {
         if (!cpu_supports(v.isa)) continue;
         for (std::size_t width = 1; width < 80; ++width) {
             std::vector<std::uint16_t> top(width), bottom(width);
@@ -242,7 +242,7 @@ TEST(Dovrak, EveryFastVariantMatchesThePlainOne) {
             }
             std::vector<std::uint8_t> want((width + 1) / 2), got(want.size());
             for (const std::uint16_t* below : {bottom.data(), top.data()}) {
-                dovrak_average_row_c(top.data(), below, width, want.data());
+                rgb10_to_yuv420_average_row_c(top.data(), below, width, want.data());
                 v.fn(top.data(), below, width, got.data());
                 ASSERT_EQ(want, got) << v.name << " width " << width;
             }

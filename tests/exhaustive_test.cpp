@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "transcription.hpp"
 
 using namespace rawframes;
@@ -23,12 +23,12 @@ TEST(DovrakExhaustive, AllTenBitInputsAgreeInEveryVariant) {
                 b[vb] = static_cast<std::uint16_t>(vb);
             }
             r2 = r, b2 = b;
-            dovrak_pixels_c(r.data(), g.data(), b.data(), y.data(), 1024);
+            rgb10_to_yuv420_pixels_c(r.data(), g.data(), b.data(), y.data(), 1024);
             for (unsigned vb = 0; vb < 1024; ++vb) {
                 const auto t = transcription::rgb_to_codes(vr, vg, vb);
                 mismatches += t.y != y[vb] || t.cr != r[vb] || t.cb != b[vb];
             }
-            for (const auto& v : dovrak_pixels_variants()) {
+            for (const auto& v : rgb10_to_yuv420_pixels_variants()) {
                 if (v.isa == Isa::kPlain || !cpu_supports(v.isa)) continue;
                 auto rv = r2, bv = b2;
                 v.fn(rv.data(), g.data(), bv.data(), y2.data(), 1024);

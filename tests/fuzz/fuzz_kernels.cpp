@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cpu.hpp"
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
 #include "yuv420_kernel.hpp"
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto g = take<std::uint16_t>(data, size, n);
             std::vector<std::uint8_t> y0(n), y1(n);
             auto r0 = r, b0 = b;
-            dovrak_pixels_c(r0.data(), g.data(), b0.data(), y0.data(), n);
-            for (const auto& v : dovrak_pixels_variants()) {
+            rgb10_to_yuv420_pixels_c(r0.data(), g.data(), b0.data(), y0.data(), n);
+            for (const auto& v : rgb10_to_yuv420_pixels_variants()) {
                 if (!cpu_supports(v.isa)) continue;
                 auto r1 = r, b1 = b;
                 v.fn(r1.data(), g.data(), b1.data(), y1.data(), n);
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   static_cast<std::int32_t>(1 + (n / 26) % 26)};
             auto rgb = take<std::uint16_t>(data, size, 3 * g.pixels());
             std::vector<std::uint8_t> yuv(g.yuv420_bytes()), out(g.planar8_bytes());
-            dovrak_frame(rgb.data(), yuv.data(), g);
+            rgb10_to_yuv420_frame(rgb.data(), yuv.data(), g);
             yuv420_to_rgb_frame(yuv.data(), out.data(), g);
             break;
         }

@@ -1,9 +1,9 @@
 // AVX2 and AVX-512 versions of the RGB to 4:2:0 per-pixel pass and the chroma
-// averaging. They perform the operations of dovrak_pixel in the same order and
+// averaging. They perform the operations of rgb10_to_yuv420_pixel in the same order and
 // precision on 4 or 8 pixels at once; no fused multiply-add is used, and the
 // float-to-integer conversions truncate as the plain code does.
-#include "dovrak_constants.hpp"
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_constants.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "x86_targets.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
@@ -15,12 +15,12 @@ RF_VECTOR_CODE_BEGIN
 namespace {
 
 struct Consts {
-    double scale = dovrak_constants::kScale;
-    double w_r = dovrak_constants::kWeightR;
-    double w_g = dovrak_constants::kWeightG;
-    double w_b = dovrak_constants::kWeightB;
-    double k_b = dovrak_constants::kCbFactor;
-    double k_r = dovrak_constants::kCrFactor;
+    double scale = rgb10_to_yuv420_constants::kScale;
+    double w_r = rgb10_to_yuv420_constants::kWeightR;
+    double w_g = rgb10_to_yuv420_constants::kWeightG;
+    double w_b = rgb10_to_yuv420_constants::kWeightB;
+    double k_b = rgb10_to_yuv420_constants::kCbFactor;
+    double k_r = rgb10_to_yuv420_constants::kCrFactor;
 };
 constexpr Consts kC{};
 
@@ -90,7 +90,7 @@ RF_AVX512 inline __m512i join(__m256i lo, __m256i hi) {
 
 }  // namespace
 
-RF_AVX2 void dovrak_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+RF_AVX2 void rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
                                 std::uint8_t* y, std::size_t n) {
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -101,10 +101,10 @@ RF_AVX2 void dovrak_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::u
         _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), _mm_packus_epi32(a.cr, c.cr));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), _mm_packus_epi32(a.cb, c.cb));
     }
-    if (i < n) dovrak_pixels_c(r + i, g + i, b + i, y + i, n - i);
+    if (i < n) rgb10_to_yuv420_pixels_c(r + i, g + i, b + i, y + i, n - i);
 }
 
-RF_AVX512 void dovrak_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
                                     std::uint8_t* y, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
@@ -116,13 +116,13 @@ RF_AVX512 void dovrak_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, st
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i),
                             _mm512_cvtepi32_epi16(join(a.cb, c.cb)));
     }
-    if (i < n) dovrak_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
+    if (i < n) rgb10_to_yuv420_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
 }
 
-RF_AVX2 void dovrak_average_row_avx2(const std::uint16_t* top, const std::uint16_t* bottom,
+RF_AVX2 void rgb10_to_yuv420_average_row_avx2(const std::uint16_t* top, const std::uint16_t* bottom,
                                      std::size_t width, std::uint8_t* out) {
     if (top == bottom) {
-        dovrak_average_row_c(top, bottom, width, out);
+        rgb10_to_yuv420_average_row_c(top, bottom, width, out);
         return;
     }
     // Codes are at most 255, so the sums of four fit easily in 16 bits; madd
@@ -141,7 +141,7 @@ RF_AVX2 void dovrak_average_row_avx2(const std::uint16_t* top, const std::uint16
         __builtin_memcpy(out + x / 2, &lo, 4);
         __builtin_memcpy(out + x / 2 + 4, &hi, 4);
     }
-    if (x < width) dovrak_average_row_c(top + x, bottom + x, width - x, out + x / 2);
+    if (x < width) rgb10_to_yuv420_average_row_c(top + x, bottom + x, width - x, out + x / 2);
 }
 
 RF_VECTOR_CODE_END
@@ -152,11 +152,11 @@ RF_VECTOR_CODE_END
 
 namespace rawframes {
 
-std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_x86_variants() {
+std::span<const KernelVariant<Rgb10ToYuv420PixelsFn>> rgb10_to_yuv420_pixels_x86_variants() {
 #ifdef RAWFRAMES_X86_VARIANTS
-    static const KernelVariant<DovrakPixelsFn> variants[] = {
-        {"avx2", Isa::kAvx2, dovrak_pixels_avx2},
-        {"avx512", Isa::kAvx512, dovrak_pixels_avx512},
+    static const KernelVariant<Rgb10ToYuv420PixelsFn> variants[] = {
+        {"avx2", Isa::kAvx2, rgb10_to_yuv420_pixels_avx2},
+        {"avx512", Isa::kAvx512, rgb10_to_yuv420_pixels_avx512},
     };
     return variants;
 #else
@@ -164,10 +164,10 @@ std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_x86_variants() {
 #endif
 }
 
-std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_x86_variants() {
+std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_x86_variants() {
 #ifdef RAWFRAMES_X86_VARIANTS
-    static const KernelVariant<DovrakAverageFn> variants[] = {
-        {"avx2", Isa::kAvx2, dovrak_average_row_avx2},
+    static const KernelVariant<Rgb10ToYuv420AverageFn> variants[] = {
+        {"avx2", Isa::kAvx2, rgb10_to_yuv420_average_row_avx2},
     };
     return variants;
 #else

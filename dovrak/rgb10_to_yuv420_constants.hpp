@@ -4,7 +4,7 @@
 
 #include "exact_float.hpp"
 
-namespace rawframes::dovrak_constants {
+namespace rawframes::rgb10_to_yuv420_constants {
 
 inline constexpr float kScale = 1.0f / 1023.0f;  // sample normalisation
 inline constexpr float kCbFactor = 0.53890926f;  // 0.5 / (1 - 0.0722)
@@ -16,4 +16,4 @@ using bt709::kWeightB;
 using bt709::kWeightG;
 using bt709::kWeightR;
 
-}  // namespace rawframes::dovrak_constants
+}  // namespace rawframes::rgb10_to_yuv420_constants

@@ -1,14 +1,14 @@
-#include "dovrak_kernel.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 
 #include <vector>
 
-#include "dovrak_constants.hpp"
+#include "rgb10_to_yuv420_constants.hpp"
 
 namespace rawframes {
 
 namespace {
 
-using namespace dovrak_constants;
+using namespace rgb10_to_yuv420_constants;
 
 inline std::uint16_t average(unsigned sum, unsigned count) {
     return static_cast<std::uint16_t>((sum + count / 2) / count);
@@ -16,7 +16,7 @@ inline std::uint16_t average(unsigned sum, unsigned count) {
 
 }  // namespace
 
-YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
+YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     const double s = kScale;
     const double R = r * s;
     const double G = g * s;
@@ -43,17 +43,17 @@ YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     return c;
 }
 
-void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
+void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
                      std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
-        const YCbCrCodes c = dovrak_pixel(r[i], g[i], b[i]);
+        const YCbCrCodes c = rgb10_to_yuv420_pixel(r[i], g[i], b[i]);
         y[i] = c.y;
         r[i] = c.cr;
         b[i] = c.cb;
     }
 }
 
-void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
+void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
                           std::uint8_t* out) {
     const unsigned rows = top == bottom ? 1 : 2;
     std::size_t x = 0, k = 0;
@@ -68,19 +68,19 @@ void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
     }
 }
 
-std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants() {
-    static const std::vector<KernelVariant<DovrakPixelsFn>> variants =
-        with_plain_variant<DovrakPixelsFn>({"plain", Isa::kPlain, dovrak_pixels_c}, dovrak_pixels_x86_variants());
+std::span<const KernelVariant<Rgb10ToYuv420PixelsFn>> rgb10_to_yuv420_pixels_variants() {
+    static const std::vector<KernelVariant<Rgb10ToYuv420PixelsFn>> variants =
+        with_plain_variant<Rgb10ToYuv420PixelsFn>({"plain", Isa::kPlain, rgb10_to_yuv420_pixels_c}, rgb10_to_yuv420_pixels_x86_variants());
     return variants;
 }
 
-std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants() {
-    static const std::vector<KernelVariant<DovrakAverageFn>> variants =
-        with_plain_variant<DovrakAverageFn>({"plain", Isa::kPlain, dovrak_average_row_c}, dovrak_average_x86_variants());
+std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_variants() {
+    static const std::vector<KernelVariant<Rgb10ToYuv420AverageFn>> variants =
+        with_plain_variant<Rgb10ToYuv420AverageFn>({"plain", Isa::kPlain, rgb10_to_yuv420_average_row_c}, rgb10_to_yuv420_average_x86_variants());
     return variants;
 }
 
-void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
+void rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
     const std::size_t w = static_cast<std::size_t>(g.width);
     const std::size_t h = static_cast<std::size_t>(g.height);
     const std::size_t n = static_cast<std::size_t>(g.pixels());
@@ -90,8 +90,8 @@ void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& 
     std::uint16_t* bp = frame + 2 * n;
     std::uint8_t* cb_out = out + g.yuv420_cb_offset();
     std::uint8_t* cr_out = out + g.yuv420_cr_offset();
-    static const DovrakPixelsFn pixels = best_variant(dovrak_pixels_variants());
-    static const DovrakAverageFn average_row = best_variant(dovrak_average_variants());
+    static const Rgb10ToYuv420PixelsFn pixels = best_variant(rgb10_to_yuv420_pixels_variants());
+    static const Rgb10ToYuv420AverageFn average_row = best_variant(rgb10_to_yuv420_average_variants());
     // Each block row depends only on its own two pixel rows, so the per-pixel
     // pass and the averaging run one pair of rows at a time while the rows are
     // still in cache.

@@ -23,37 +23,37 @@ struct YCbCrCodes {
 
 // The conversion of one pixel; samples above 1023 are accepted and clamped in
 // the result. This is the definition every row function reproduces.
-YCbCrCodes dovrak_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b);
+YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b);
 
 // Converts n pixels: luma codes go to y, and the full-resolution chroma codes
 // replace the samples in r (Cr code) and b (Cb code).
-void dovrak_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
+void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
                      std::size_t n);
 
 // Averages one row of chroma blocks. `top` and `bottom` are two rows of `width`
 // full-resolution codes (the same row for the last row of an odd height); each
 // output sample is the rounded mean, halves up, of the 4, 2 or 1 codes its block
 // covers inside the frame.
-void dovrak_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
+void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
                           std::uint8_t* out);
 
-using DovrakPixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+using Rgb10ToYuv420PixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
                                 std::uint8_t* y, std::size_t n);
-using DovrakAverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
+using Rgb10ToYuv420AverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
                                  std::size_t width, std::uint8_t* out);
 
 // Every version of the two row functions built into this binary, plain first;
 // the caller checks cpu_supports() before running one.
-std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_variants();
+std::span<const KernelVariant<Rgb10ToYuv420PixelsFn>> rgb10_to_yuv420_pixels_variants();
 // The x86 vector versions, listed in the x86 file (none on other processors).
-std::span<const KernelVariant<DovrakPixelsFn>> dovrak_pixels_x86_variants();
-std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_variants();
+std::span<const KernelVariant<Rgb10ToYuv420PixelsFn>> rgb10_to_yuv420_pixels_x86_variants();
+std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_variants();
 // The x86 vector versions, listed in the x86 file (none on other processors).
-std::span<const KernelVariant<DovrakAverageFn>> dovrak_average_x86_variants();
+std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_x86_variants();
 
 // Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G
 // and B planes (W x H samples each, host order); the R and B planes are overwritten by chroma
 // codes. `out` receives the whole Yuv420Frame.
-void dovrak_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
+void rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
 
 }  // namespace rawframes
