@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Installs the built programs into a temporary prefix and checks them and their
-# manual pages, then builds the Debian package; with RAWFRAMES_DPKG_TEST=1 (and
-# as root) it also installs the package with dpkg -i, checks it, and removes it.
+# manual pages, then builds the Debian package and checks it (with lintian when
+# it is installed: no errors allowed); with RAWFRAMES_DPKG_TEST=1 (and as root)
+# it also installs the package with dpkg -i, checks it, and removes it.
+#
+#   package_test.sh BUILD_DIR PROGRAM...
 set -euo pipefail
 build=$(cd "$1" && pwd)
+shift
+programs=("$@")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-for p in rgb10-to-yuv10 frame-snr dovrak yuv420-to-rgb; do
+for p in "${programs[@]}"; do
   "$tmp/prefix/bin/$p" --version | grep -q "^$p (rawframes) " || fail "$p --version"
-  page=$tmp/prefix/share/man/man1/$p.1
+  page=$tmp/prefix/share/man/man1/$p.1.gz
   [ -f "$page" ] || fail "no manual page for $p"
   if ! command -v man >/dev/null; then
     echo "man is not installed (apt-get install man-db): manual pages not rendered"
@@ -23,20 +28,37 @@ for p in rgb10-to-yuv10 frame-snr dovrak yuv420-to-rgb; do
     grep -q "^$section" <<<"$text" || fail "$p manual page has no $section section"
   done
 done
-echo "installed into a prefix: 4 programs and their manual pages"
+echo "installed into a prefix: ${#programs[@]} programs and their manual pages"
 
 (cd "$tmp" && cpack --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
 deb=$(ls "$tmp"/pkg/*.deb)
 contents=$(dpkg-deb --contents "$deb")
-for f in ./usr/bin/dovrak ./usr/bin/frame-snr ./usr/share/man/man1/dovrak.1; do
+for p in "${programs[@]}"; do
+  for f in ./usr/bin/$p ./usr/share/man/man1/$p.1.gz; do
+    grep -q " $f\$" <<<"$contents" || fail "$f missing from $(basename "$deb")"
+  done
+done
+for f in ./usr/share/doc/rawframes/copyright ./usr/share/doc/rawframes/changelog.gz; do
   grep -q " $f\$" <<<"$contents" || fail "$f missing from $(basename "$deb")"
 done
+dpkg-deb -x "$deb" "$tmp/unpacked"
+for p in "${programs[@]}"; do
+  file "$tmp/unpacked/usr/bin/$p" | grep -q ", stripped" || fail "$p is not stripped in the package"
+done
 echo "built $(basename "$deb")"
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$tmp/lintian.txt" 2>&1 || true
+  cat "$tmp/lintian.txt"
+  ! grep -q "^E: " "$tmp/lintian.txt" || fail "lintian found errors"
+  echo "lintian: no errors"
+else
+  echo "lintian is not installed (apt-get install lintian): package not linted"
+fi
 
 if [ "${RAWFRAMES_DPKG_TEST:-0}" = 1 ] && [ "$(id -u)" = 0 ]; then
   dpkg -i "$deb" >/dev/null
   trap 'dpkg -r rawframes >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
-  for p in rgb10-to-yuv10 frame-snr dovrak yuv420-to-rgb; do
+  for p in "${programs[@]}"; do
     "/usr/bin/$p" --version | grep -q "^$p (rawframes) " || fail "installed $p"
     [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1" ] || [ "$(man -w "$p")" = "/usr/share/man/man1/$p.1.gz" ] ||
       fail "man -w $p: $(man -w "$p")"

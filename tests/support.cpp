@@ -163,16 +163,16 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 }
 
 std::string rgb10_to_yuv10() {
-    return RAWFRAMES_RGB10_TO_YUV10;
+    return RAWFRAMES_PATH_RGB10_TO_YUV10;
 }
 std::string frame_snr() {
-    return RAWFRAMES_FRAME_SNR;
+    return RAWFRAMES_PATH_FRAME_SNR;
 }
 std::string dovrak() {
-    return RAWFRAMES_DOVRAK;
+    return RAWFRAMES_PATH_DOVRAK;
 }
 std::string yuv420_to_rgb() {
-    return RAWFRAMES_YUV420_TO_RGB;
+    return RAWFRAMES_PATH_YUV420_TO_RGB;
 }
 
 }  // namespace testing_support
