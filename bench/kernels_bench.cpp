@@ -1,5 +1,6 @@
-// Micro-benchmarks of every kernel variant this processor supports, on one
-// 1920 x 1080 frame of structured data; rates are in pixels per second. The
+// Micro-benchmarks of every kernel variant this processor supports, driven by
+// the kernel harness's descriptions, on one 1920 x 1080 frame's worth of
+// inputs; rates are in pixels per second. The
 // pipeline benchmarks run each program's whole-frame conversion over frames
 // already in memory (no I/O) with 1, 2 and 4 conversion threads; their rates
 // are in frames per second of wall time.
@@ -13,6 +14,7 @@
 
 #include "buffer.hpp"
 #include "cpu.hpp"
+#include "kernel_harness.hpp"
 #include "pipeline.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
@@ -33,16 +35,28 @@ std::vector<std::uint16_t> ten_bit_planes() {
     return v;
 }
 
-template <class Fn, class Body>
-void register_variants(const std::string& kernel, std::span<const KernelVariant<Fn>> variants,
-                       Body body) {
-    for (const auto& v : variants) {
-        if (!cpu_supports(v.isa)) continue;
-        benchmark::RegisterBenchmark((kernel + "/" + v.name).c_str(), [fn = v.fn, body](
-                                                                          benchmark::State& state) {
-            body(state, fn);
-            state.SetItemsProcessed(state.iterations() * kN);
-        })->Unit(benchmark::kMillisecond);
+// Every variant of every kernel the harness describes, on one frame's worth of
+// elements (a row kernel takes them as one long row); the inputs are restored
+// before each call, outside the timing.
+void register_kernels() {
+    for (const kernel_harness::Kernel& k : kernel_harness::kernels()) {
+        for (std::size_t v = 0; v < k.variants.size(); ++v) {
+            if (!cpu_supports(k.variants[v].isa)) continue;
+            const std::string name = k.name + "/" + k.variants[v].name;
+            benchmark::RegisterBenchmark(name.c_str(), [&k, v](benchmark::State& state) {
+                kernel_harness::Source source(1);
+                const auto inputs = k.make_inputs(source, kN);
+                for (auto _ : state) {
+                    state.PauseTiming();
+                    std::vector<kernel_harness::Guarded> args;
+                    for (const auto& b : inputs) args.emplace_back(b, 0);
+                    state.ResumeTiming();
+                    k.call(v, args, kN);
+                    benchmark::DoNotOptimize(args.data());
+                }
+                state.SetItemsProcessed(state.iterations() * kN);
+            })->Unit(benchmark::kMillisecond);
+        }
     }
 }
 
@@ -78,74 +92,7 @@ void register_pipeline(const std::string& program, std::uint64_t in_bytes,
 }  // namespace
 
 int main(int argc, char** argv) {
-    register_variants<YCoCgRPlanesFn>(
-        "ycocg_r", ycocg_r_variants(), [](benchmark::State& state, YCoCgRPlanesFn fn) {
-            const auto source = ten_bit_planes();
-            auto frame = source;
-            for (auto _ : state) {
-                state.PauseTiming();
-                frame = source;
-                state.ResumeTiming();
-                fn(frame.data(), frame.data() + kN, frame.data() + 2 * kN, kN);
-                benchmark::DoNotOptimize(frame.data());
-            }
-        });
-    register_variants<SquaredErrorFn>(
-        "squared_error", squared_error_variants(), [](benchmark::State& state, SquaredErrorFn fn) {
-            const auto a = ten_bit_planes();
-            auto b = a;
-            for (std::size_t i = 0; i < b.size(); i += 3)
-                b[i] = static_cast<std::uint16_t>(b[i] ^ 1);
-            const auto* t = reinterpret_cast<const std::int16_t*>(a.data());
-            const auto* r = reinterpret_cast<const std::int16_t*>(b.data());
-            for (auto _ : state) {
-                // The three planes of one frame.
-                benchmark::DoNotOptimize(fn(t, r, kN) + fn(t + kN, r + kN, kN) +
-                                         fn(t + 2 * kN, r + 2 * kN, kN));
-            }
-        });
-    register_variants<Rgb10ToYuv420PixelsFn>(
-        "rgb10_to_yuv420_pixels", rgb10_to_yuv420_pixels_variants(), [](benchmark::State& state, Rgb10ToYuv420PixelsFn fn) {
-            const auto source = ten_bit_planes();
-            auto frame = source;
-            std::vector<std::uint8_t> y(kN);
-            for (auto _ : state) {
-                state.PauseTiming();
-                frame = source;
-                state.ResumeTiming();
-                fn(frame.data(), frame.data() + kN, frame.data() + 2 * kN, y.data(), kN);
-                benchmark::DoNotOptimize(y.data());
-            }
-        });
-    register_variants<Rgb10ToYuv420AverageFn>("rgb10_to_yuv420_average", rgb10_to_yuv420_average_variants(),
-                                       [](benchmark::State& state, Rgb10ToYuv420AverageFn fn) {
-                                           std::vector<std::uint16_t> codes(kN);
-                                           for (std::size_t i = 0; i < kN; ++i)
-                                               codes[i] = static_cast<std::uint16_t>(1 + i % 255);
-                                           std::vector<std::uint8_t> out(kN / 4);
-                                           for (auto _ : state) {
-                                               for (std::size_t y = 0; y < kH; y += 2)
-                                                   fn(codes.data() + y * kW,
-                                                      codes.data() + (y + 1) * kW, kW,
-                                                      out.data() + y / 2 * kW / 2);
-                                               benchmark::DoNotOptimize(out.data());
-                                           }
-                                       });
-    register_variants<Yuv420RowFn>(
-        "yuv420_rows", yuv420_row_variants(), [](benchmark::State& state, Yuv420RowFn fn) {
-            std::vector<std::uint8_t> in(kN * 3 / 2), out(3 * kN);
-            std::mt19937 rng(2);
-            for (auto& v : in) v = static_cast<std::uint8_t>(rng());
-            for (auto _ : state) {
-                for (std::size_t y = 0; y < kH; ++y) {
-                    const std::size_t c = kN + (y / 2) * (kW / 2);
-                    fn(in.data() + y * kW, in.data() + c, in.data() + c + kN / 4,
-                       out.data() + y * kW, out.data() + kN + y * kW, out.data() + 2 * kN + y * kW,
-                       kW);
-                }
-                benchmark::DoNotOptimize(out.data());
-            }
-        });
+    register_kernels();
     const FrameGeometry g{static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)};
     register_pipeline("rgb10-to-yuv10", g.planar16_bytes(), 0, [](std::uint8_t* in, std::uint8_t*) {
         ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in),

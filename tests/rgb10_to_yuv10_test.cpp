@@ -235,27 +235,3 @@ TEST_F(Rgb10ToYuv10Cli, ConvertsFramesPastTwoGibibytes) {
     EXPECT_EQ(le16_samples(before), rgb16_frame(std::size_t(w) * h, 1024, 0, 1024));
 }
 
-TEST(YCoCgR, EveryFastVariantMatchesThePlainOne) {
-    std::mt19937 rng(31);
-    for_each_supported(ycocg_r_variants(), [&](const auto& v) {
-        for (int round = 0; round < 2000; ++round) {
-            const std::size_t n = 1 + rng() % 1000;
-            std::vector<std::uint16_t> r(n), g(n), b(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                // 10-bit samples, any 16-bit samples, and the extremes.
-                const unsigned mask = round % 2 ? 0x3FF : 0xFFFF;
-                r[i] = static_cast<std::uint16_t>(rng() & mask);
-                g[i] = static_cast<std::uint16_t>(rng() & mask);
-                b[i] = static_cast<std::uint16_t>(rng() & mask);
-                if (i % 7 == 0) r[i] = 65535, b[i] = 0;
-                if (i % 11 == 0) g[i] = 65535, r[i] = 0;
-            }
-            auto r2 = r, g2 = g, b2 = b;
-            ycocg_r_planes_c(r.data(), g.data(), b.data(), n);
-            v.fn(r2.data(), g2.data(), b2.data(), n);
-            ASSERT_EQ(r, r2) << v.name;
-            ASSERT_EQ(g, g2) << v.name;
-            ASSERT_EQ(b, b2) << v.name;
-        }
-    });
-}

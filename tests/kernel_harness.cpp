@@ -1,0 +1,228 @@
+#include "kernel_harness.hpp"
+
+#include <cstring>
+#include <span>
+
+#include "rgb10_to_yuv420_kernel.hpp"
+#include "snr.hpp"
+#include "ycocg_r.hpp"
+#include "yuv420_kernel.hpp"
+
+namespace kernel_harness {
+
+using namespace rawframes;
+
+std::uint32_t Source::next() {
+    if (data_ != nullptr || size_ != 0) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            v = (v << 8) | (size_ ? *data_ : 0);
+            if (size_) ++data_, --size_;
+        }
+        return v;
+    }
+    // xorshift32: fast, and the same sequence on every machine.
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+}
+
+Guarded::Guarded(const Bytes& content, std::size_t offset) : size_(content.size()) {
+    storage_.assign(content.size() + offset + kGuard + 64, 0xA5);
+    const auto base = reinterpret_cast<std::uintptr_t>(storage_.data());
+    start_ = (64 - base % 64) % 64 + offset;
+    if (!content.empty()) std::memcpy(storage_.data() + start_, content.data(), content.size());
+}
+
+bool Guarded::guards_intact() const {
+    for (std::size_t i = start_ + size_; i < start_ + size_ + kGuard; ++i)
+        if (storage_[i] != 0xA5) return false;
+    return true;
+}
+
+Bytes Guarded::content() const {
+    return Bytes(storage_.begin() + static_cast<std::ptrdiff_t>(start_),
+                 storage_.begin() + static_cast<std::ptrdiff_t>(start_ + size_));
+}
+
+namespace {
+
+// Samples of 16 bits as bytes in host order.
+Bytes samples16(std::size_t n, const std::function<std::uint16_t(std::size_t)>& at) {
+    Bytes b(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint16_t v = at(i);
+        std::memcpy(b.data() + 2 * i, &v, 2);
+    }
+    return b;
+}
+
+Bytes pattern(std::size_t bytes) {
+    return Bytes(bytes, 0x5A);
+}
+
+template <class Fn>
+Kernel describe(std::string name, std::span<const KernelVariant<Fn>> variants,
+                std::function<std::vector<Bytes>(Source&, std::size_t)> make_inputs,
+                std::function<void(Fn, std::vector<Guarded>&, std::size_t)> invoke) {
+    Kernel k;
+    k.name = std::move(name);
+    for (const auto& v : variants) k.variants.push_back({v.name, v.isa});
+    k.make_inputs = std::move(make_inputs);
+    k.call = [variants, invoke](std::size_t v, std::vector<Guarded>& args, std::size_t n) {
+        invoke(variants[v].fn, args, n);
+    };
+    return k;
+}
+
+std::vector<Kernel> describe_all() {
+    std::vector<Kernel> all;
+    // YCoCg-R on three planes in place: 10-bit or any 16-bit samples, with
+    // extremes that drive Co, Cg and Y into their clamps.
+    all.push_back(describe<YCoCgRPlanesFn>(
+        "ycocg_r", ycocg_r_variants(),
+        [](Source& s, std::size_t n) {
+            const unsigned mask = s.below(2) ? 0x3FF : 0xFFFF;
+            const bool extremes = s.below(2) == 0;
+            std::vector<std::uint16_t> r(n), g(n), b(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                r[i] = static_cast<std::uint16_t>(s.next() & mask);
+                g[i] = static_cast<std::uint16_t>(s.next() & mask);
+                b[i] = static_cast<std::uint16_t>(s.next() & mask);
+                if (extremes && i % 7 == 0) r[i] = 65535, b[i] = 0;
+                if (extremes && i % 11 == 0) g[i] = 65535, r[i] = 0;
+            }
+            return std::vector<Bytes>{samples16(n, [&](std::size_t i) { return r[i]; }),
+                                      samples16(n, [&](std::size_t i) { return g[i]; }),
+                                      samples16(n, [&](std::size_t i) { return b[i]; })};
+        },
+        [](YCoCgRPlanesFn fn, std::vector<Guarded>& a, std::size_t n) {
+            fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(), n);
+        }));
+    // Squared error: small differences, any samples, or one extreme pair
+    // (|d| = 65535) among near-equal ones; the sum goes to an 8-byte buffer.
+    all.push_back(describe<SquaredErrorFn>(
+        "squared_error", squared_error_variants(),
+        [](Source& s, std::size_t n) {
+            const unsigned style = s.below(3);
+            std::vector<std::int16_t> t(n), r(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                r[i] = static_cast<std::int16_t>(s.below(2048));
+                t[i] = static_cast<std::int16_t>(r[i] + static_cast<int>(s.below(9)) - 4);
+                if (style == 0) t[i] = static_cast<std::int16_t>(s.next());
+            }
+            const std::size_t at = s.below(static_cast<std::uint32_t>(n));
+            if (style == 1) {
+                const bool low = s.below(2);
+                t[at] = low ? -32768 : 32767;
+                r[at] = low ? 32767 : -32768;
+            }
+            if (style == 2) t[at] = static_cast<std::int16_t>(r[0] + 4096);
+            const auto as16 = [](const std::vector<std::int16_t>& v) {
+                return samples16(v.size(), [&](std::size_t i) { return std::uint16_t(v[i]); });
+            };
+            return std::vector<Bytes>{as16(t), as16(r), pattern(8)};
+        },
+        [](SquaredErrorFn fn, std::vector<Guarded>& a, std::size_t n) {
+            const std::uint64_t sum = fn(a[0].as<std::int16_t>(), a[1].as<std::int16_t>(), n);
+            std::memcpy(a[2].as<std::uint8_t>(), &sum, sizeof sum);
+        }));
+    // RGB to 4:2:0, per-pixel pass: 10-bit or 16-bit samples, or runs of the
+    // boundary values 0 and 1023.
+    all.push_back(describe<Rgb10ToYuv420PixelsFn>(
+        "rgb10_to_yuv420_pixels", rgb10_to_yuv420_pixels_variants(),
+        [](Source& s, std::size_t n) {
+            const std::uint32_t max = s.below(3) == 0 ? 65535 : 1023;
+            const bool bounds = s.below(5) == 1;
+            std::vector<Bytes> planes;
+            std::vector<std::uint16_t> v(3 * n);
+            for (std::size_t i = 0; i < 3 * n; ++i)
+                v[i] = static_cast<std::uint16_t>(s.below(max + 1));
+            if (bounds)
+                for (std::size_t i = 0; i < n; i += 3)
+                    v[i] = v[n + i] = v[2 * n + i] = (i % 2) ? 1023 : 0;
+            for (std::size_t p = 0; p < 3; ++p)
+                planes.push_back(samples16(n, [&](std::size_t i) { return v[p * n + i]; }));
+            planes.push_back(pattern(n));
+            return planes;
+        },
+        [](Rgb10ToYuv420PixelsFn fn, std::vector<Guarded>& a, std::size_t n) {
+            fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(),
+               a[3].as<std::uint8_t>(), n);
+        }));
+    // RGB to 4:2:0, chroma averaging of a row pair of codes 1..255, or of a
+    // single row (the bottom row of an odd-sized frame) given as both.
+    all.push_back(describe<Rgb10ToYuv420AverageFn>(
+        "rgb10_to_yuv420_average", rgb10_to_yuv420_average_variants(),
+        [](Source& s, std::size_t n) {
+            const auto codes = [&] {
+                return samples16(n, [&](std::size_t) {
+                    return static_cast<std::uint16_t>(1 + s.below(255));
+                });
+            };
+            Bytes top = codes(), bottom = codes();
+            return std::vector<Bytes>{top, bottom, Bytes{static_cast<std::uint8_t>(s.below(2))},
+                                      pattern((n + 1) / 2)};
+        },
+        [](Rgb10ToYuv420AverageFn fn, std::vector<Guarded>& a, std::size_t n) {
+            const std::uint16_t* top = a[0].as<std::uint16_t>();
+            const bool one_row = a[2].as<std::uint8_t>()[0] & 1;
+            fn(top, one_row ? top : a[1].as<std::uint16_t>(), n, a[3].as<std::uint8_t>());
+        }));
+    // 4:2:0 to RGB, one row: any codes.
+    all.push_back(describe<Yuv420RowFn>(
+        "yuv420_row", yuv420_row_variants(),
+        [](Source& s, std::size_t n) {
+            const auto bytes = [&](std::size_t count) {
+                Bytes b(count);
+                for (auto& v : b) v = static_cast<std::uint8_t>(s.next());
+                return b;
+            };
+            return std::vector<Bytes>{bytes(n), bytes((n + 1) / 2), bytes((n + 1) / 2),
+                                      pattern(n), pattern(n), pattern(n)};
+        },
+        [](Yuv420RowFn fn, std::vector<Guarded>& a, std::size_t n) {
+            fn(a[0].as<std::uint8_t>(), a[1].as<std::uint8_t>(), a[2].as<std::uint8_t>(),
+               a[3].as<std::uint8_t>(), a[4].as<std::uint8_t>(), a[5].as<std::uint8_t>(), n);
+        }));
+    return all;
+}
+
+}  // namespace
+
+const std::vector<Kernel>& kernels() {
+    static const std::vector<Kernel> all = describe_all();
+    return all;
+}
+
+std::optional<std::vector<Bytes>> run(const Kernel& k, std::size_t v,
+                                      const std::vector<Bytes>& inputs, std::size_t n,
+                                      std::size_t offset) {
+    std::vector<Guarded> args;
+    for (const Bytes& b : inputs) args.emplace_back(b, offset);
+    k.call(v, args, n);
+    std::vector<Bytes> out;
+    for (const Guarded& g : args) {
+        if (!g.guards_intact()) return std::nullopt;
+        out.push_back(g.content());
+    }
+    return out;
+}
+
+std::string check(const Kernel& k, const std::vector<Bytes>& inputs, std::size_t n,
+                  std::size_t offset) {
+    const auto want = run(k, 0, inputs, n, offset);
+    const std::string where = " (n " + std::to_string(n) + ", offset " + std::to_string(offset) + ")";
+    if (!want) return k.name + "/plain wrote past a buffer" + where;
+    for (std::size_t v = 1; v < k.variants.size(); ++v) {
+        if (!cpu_supports(k.variants[v].isa)) continue;
+        const auto got = run(k, v, inputs, n, offset);
+        const std::string name = k.name + "/" + k.variants[v].name;
+        if (!got) return name + " wrote past a buffer" + where;
+        if (*got != *want) return name + " differs from the plain version" + where;
+    }
+    return {};
+}
+
+}  // namespace kernel_harness
