@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs the same inputs through the programs of two builds, one native and one
+# cross-built for another processor (run through its emulator), and compares
+# every output and report byte for byte: converted frames, y4m, and frame-snr's
+# text, CSV and JSON reports.
+#
+#   tests/cross_check.sh NATIVE_BUILD CROSS_BUILD [EMULATOR]
+set -euo pipefail
+native=$(cd "$1" && pwd)
+cross=$(cd "$2" && pwd)
+emulator=${3:-qemu-aarch64}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+
+W=96 H=54 F=6
+"$native/clip-tool" make rgb10 $W $H $F clip.rgb10
+"$native/clip-tool" make rgb10 $W $H $F altered.rgb10 3
+"$native/clip-tool" make yuv420 $W $H $F clip.yuv420
+# Odd sizes too, and samples above 10 bits.
+head -c $((6 * 37 * 23 * 2)) /dev/urandom > odd.rgb16
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run_both() {  # NAME PROGRAM ARGS... (OUT stands for the output file)
+  local name=$1 program=$2; shift 2
+  "$native/$program" "${@//OUT/$name.native}" >"$name.native.out" 2>"$name.native.err"
+  "$emulator" "$cross/$program" "${@//OUT/$name.cross}" >"$name.cross.out" 2>"$name.cross.err"
+  cmp -s "$name.native.out" "$name.cross.out" || fail "$name: standard output differs"
+  cmp -s "$name.native.err" "$name.cross.err" || fail "$name: standard error differs"
+  if [ -e "$name.native" ]; then
+    cmp -s "$name.native" "$name.cross" || fail "$name differs"
+    cp "$name.native" "$name"
+  fi
+  echo "same: $name $(cat "$name.native" "$name.native.out" 2>/dev/null | sha256sum | cut -c1-16)"
+}
+
+run_both yuv10 rgb10_to_yuv10/rgb10-to-yuv10 clip.rgb10 OUT $W $H -1
+run_both altered10 rgb10_to_yuv10/rgb10-to-yuv10 altered.rgb10 OUT $W $H -1
+run_both odd10 rgb10_to_yuv10/rgb10-to-yuv10 odd.rgb16 OUT 37 23 -1
+run_both yuv420 dovrak/dovrak clip.rgb10 OUT $W $H
+run_both odd420 dovrak/dovrak odd.rgb16 OUT 37 23
+run_both y4m dovrak/dovrak clip.rgb10 OUT $W $H --y4m
+run_both rgb8 yuv420_to_rgb/yuv420-to-rgb clip.yuv420 OUT $W $H
+run_both back8 yuv420_to_rgb/yuv420-to-rgb yuv420 OUT $W $H
+run_both oddback8 yuv420_to_rgb/yuv420-to-rgb odd420 OUT 37 23
+run_both report frame_snr/frame-snr altered10 yuv10 0 $H $W --csv OUT
+run_both json frame_snr/frame-snr altered10 yuv10 1 $H $W --json -
+echo "the native and cross-built programs agree byte for byte"
