@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "buffer.hpp"
+#include "pixel_format.hpp"
 #include "cpu.hpp"
 #include "kernel_harness.hpp"
 #include "pipeline.hpp"
@@ -94,21 +95,21 @@ void register_pipeline(const std::string& program, std::uint64_t in_bytes,
 int main(int argc, char** argv) {
     register_kernels();
     const FrameGeometry g{static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)};
-    register_pipeline("rgb10-to-yuv10", g.planar16_bytes(), 0, [](std::uint8_t* in, std::uint8_t*) {
+    register_pipeline("rgb10-to-yuv10", frame_bytes(kRgb10, g), 0, [](std::uint8_t* in, std::uint8_t*) {
         ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in),
                       {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
     });
-    register_pipeline("dovrak", g.planar16_bytes(), g.yuv420_bytes(),
+    register_pipeline("dovrak", frame_bytes(kRgb10, g), frame_bytes(kYuv420, g),
                       [](std::uint8_t* in, std::uint8_t* out) {
                           rgb10_to_yuv420_frame(reinterpret_cast<std::uint16_t*>(in), out,
                                        {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
                       });
-    register_pipeline("yuv420-to-rgb", g.yuv420_bytes(), g.planar8_bytes(),
+    register_pipeline("yuv420-to-rgb", frame_bytes(kYuv420, g), frame_bytes(kRgb8, g),
                       [](std::uint8_t* in, std::uint8_t* out) {
                           yuv420_to_rgb_frame(in, out, {static_cast<std::int32_t>(kW),
                                                         static_cast<std::int32_t>(kH)});
                       });
-    register_pipeline("frame-snr", g.planar16_bytes(), g.planar16_bytes(),
+    register_pipeline("frame-snr", frame_bytes(kRgb10, g), frame_bytes(kRgb10, g),
                       [](std::uint8_t* t, std::uint8_t* r) {
                           benchmark::DoNotOptimize(measure_frame(
                               reinterpret_cast<const std::int16_t*>(t),

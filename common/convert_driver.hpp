@@ -1,14 +1,14 @@
-// The command-line driver shared by the three converters: take the options
-// out of the arguments, check the geometry, allocate the frame slots, open the
-// input and the output, then run the frame pipeline (read, convert, write) over
-// every frame. Usage text goes to standard output, every other message is one
-// line on standard error.
+// The command-line driver shared by the converters: take the options out of
+// the arguments, check the geometry, allocate the frame slots, open the input
+// and the output, then run the frame pipeline (read, convert, write) over
+// every frame. Every message but the usage text is one line on standard error.
 #pragma once
 
 #include <cstdint>
 
 #include "cpu.hpp"
 #include "geometry.hpp"
+#include "pixel_format.hpp"
 
 namespace rawframes {
 
@@ -16,6 +16,7 @@ namespace rawframes {
 struct ConverterPolicy {
     int usage_status = 255;    // after the usage message
     int failure_status = 255;  // after any other failure
+    bool usage_to_stderr = false;  // the usage text goes to standard error
     // A fifth argument num_frame limits the frames converted (negative: no
     // limit), and exactly five arguments are required; otherwise at least four,
     // extra ones ignored.
@@ -26,10 +27,8 @@ struct ConverterPolicy {
     // Files that cannot be opened or created are reported as "NAME file open
     // error" rather than with the reason.
     bool terse_open_errors = false;
-    // The output may be YUV4MPEG2 (--y4m, --fps, or a name ending in .y4m);
-    // the input is read as YUV4MPEG2 when it begins like one.
+    // The output may be YUV4MPEG2 (--y4m, --fps, or a name ending in .y4m).
     bool y4m_output = false;
-    bool y4m_input = false;
 };
 
 struct ConverterSpec {
@@ -37,15 +36,23 @@ struct ConverterSpec {
     const char* usage;  // printf format; %s, when present, is argv[0]
     const char* description;
     ConverterPolicy policy;
-    bool planar16_input;  // 16-bit little-endian input samples
-    std::uint64_t (*in_bytes)(const FrameGeometry&);
-    // 0 when the frame is converted in place and written from the input buffer.
-    std::uint64_t (*out_bytes)(const FrameGeometry&);
-    // Converts one frame (input samples in host order); `out` is null in place.
-    void (*convert)(void* in, void* out, const FrameGeometry&);
+    const PixelFormat& input;  // read as YUV4MPEG2 too when it has a y4m form
+    const PixelFormat& output;
+    // The frame is converted in its input buffer (the formats are the same size).
+    bool in_place;
+    // Converts one frame (16-bit samples in host order); `out` is null in
+    // place. Returns how many samples `count_warning` is about.
+    std::uint64_t (*convert)(void* in, void* out, const FrameGeometry&);
+    // What the samples convert() counts are, said once at the end when there
+    // are any: "<count> <count_warning>".
+    const char* count_warning;
     // The instruction set the conversion's kernels run on in this process.
     Isa (*kernels)();
 };
+
+// The count warning of the converters that read 10-bit samples.
+inline constexpr const char* kAbove10BitWarning =
+    "samples above 1023: the input is not 10-bit RGB, and their results are clamped";
 
 int run_converter(const ConverterSpec& converter, int argc, char** argv);
 

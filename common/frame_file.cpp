@@ -142,9 +142,11 @@ OutputFile::~OutputFile() {
     close_quietly(fd_);
 }
 
-int OutputFile::create(const char* path, const InputFile& input, const InputFile* other_input) {
+int OutputFile::create(const char* path, const InputFile& input, const InputFile* other_input,
+                       bool truncate) {
     close_quietly(fd_);
     const bool standard = std::string(path) == "-";
+    standard_ = standard;
     path_ = standard ? "standard output" : path;
     // Open without truncating first, so that an output naming the input (directly,
     // through a link or another path) can be refused before any byte is lost.
@@ -167,13 +169,26 @@ int OutputFile::create(const char* path, const InputFile& input, const InputFile
         }
     }
     enlarge_pipe(fd_, out);
+    return truncate ? this->truncate() : 0;
+}
+
+int OutputFile::truncate() {
+    struct stat out {};
     // Standard output is used as the shell set it up (appending, say).
-    if (!standard && S_ISREG(out.st_mode) && ::ftruncate(fd_, 0) != 0) {
+    if (standard_ || ::fstat(fd_, &out) != 0 || !S_ISREG(out.st_mode)) return 0;
+    if (::ftruncate(fd_, 0) != 0) {
         const int e = errno;
         close_quietly(fd_);
         return e;
     }
     return 0;
+}
+
+bool same_destination(int a, int b) {
+    struct stat sa {}, sb {}, null {};
+    if (a < 0 || b < 0 || ::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0) return false;
+    if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return false;
+    return !(S_ISCHR(sa.st_mode) && ::stat("/dev/null", &null) == 0 && null.st_rdev == sa.st_rdev);
 }
 
 int OutputFile::write(const void* buffer, std::uint64_t bytes) {

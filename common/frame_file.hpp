@@ -76,10 +76,15 @@ class OutputFile {
     // empty; "-" is standard output, used as it is. When the output is the
     // same regular file or block device as `input` (same device and inode),
     // nothing is truncated and the result is kSameFile.
+    // With `truncate` false the file is only opened, and truncate() empties
+    // it once the caller is sure to write it.
     static constexpr int kSameFile = -1;
-    int create(const char* path, const InputFile& input, const InputFile* other_input = nullptr);
+    int create(const char* path, const InputFile& input, const InputFile* other_input = nullptr,
+               bool truncate = true);
+    int truncate();
     // The name to use in messages: the path, or "standard output".
     const std::string& path() const { return path_; }
+    int fd() const { return fd_; }
 
     // Writes all `bytes` bytes; returns 0 or the errno value of the failure
     // (a device that accepts no more bytes gives ENOSPC).
@@ -89,8 +94,14 @@ class OutputFile {
 
   private:
     int fd_ = -1;
+    bool standard_ = false;
     std::string path_;
 };
+
+// Whether two open descriptors write to the same place, so that what is
+// written through one would overwrite or interleave with the other: the same
+// file, pipe, socket or terminal (not /dev/null, which keeps nothing).
+bool same_destination(int a, int b);
 
 // Samples of Planar16Frame files are little-endian on disk. These convert a
 // buffer of samples in place between file order and the host's order (nothing

@@ -1,10 +1,7 @@
-// Frame geometry and the sizes of the three raw frame formats.
-//
-//   Planar16Frame: three planes of W x H little-endian 16-bit samples.
-//   Planar8Frame:  three planes of W x H bytes.
-//   Yuv420Frame:   W x H luma bytes, then Cb and Cr planes of CW x CH bytes with
-//                  CW = (W + 1) / 2 and CH = (H + 1) / 2 (for even sizes exactly
-//                  W / 2 x H / 2, so a frame is 3 * W * H / 2 bytes).
+// Frame geometry: the width and height every tool is told, the full and the
+// 2 x 2 subsampled plane sizes derived from them (CW = (W + 1) / 2 and
+// CH = (H + 1) / 2, so that odd sizes cover every pixel), and frame counting.
+// The frame layouts themselves are pixel formats (pixel_format.hpp).
 //
 // All sizes are 64-bit so that frames and files of any size are handled in full.
 #pragma once
@@ -25,13 +22,6 @@ struct FrameGeometry {
     std::uint64_t chroma_width() const { return (static_cast<std::uint64_t>(width) + 1) / 2; }
     std::uint64_t chroma_height() const { return (static_cast<std::uint64_t>(height) + 1) / 2; }
     std::uint64_t chroma_pixels() const { return chroma_width() * chroma_height(); }
-
-    std::uint64_t planar16_bytes() const { return 6 * pixels(); }
-    std::uint64_t planar8_bytes() const { return 3 * pixels(); }
-    std::uint64_t yuv420_bytes() const { return pixels() + 2 * chroma_pixels(); }
-    // Byte offsets of the chroma planes within a Yuv420Frame.
-    std::uint64_t yuv420_cb_offset() const { return pixels(); }
-    std::uint64_t yuv420_cr_offset() const { return pixels() + chroma_pixels(); }
 };
 
 // Largest plane the programs accept: beyond it no frame buffer could be

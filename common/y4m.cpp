@@ -38,16 +38,18 @@ bool parse_frame_rate(const std::string& text, FrameRate& rate) {
     return true;
 }
 
-std::string y4m_stream_header(const FrameGeometry& g, FrameRate rate) {
+std::string y4m_stream_header(const PixelFormat& format, const FrameGeometry& g, FrameRate rate) {
     return std::string(kY4mMagic) + "W" + std::to_string(g.width) + " H" +
            std::to_string(g.height) + " F" + std::to_string(rate.num) + ":" +
-           std::to_string(rate.den) + " Ip A1:1 C420jpeg XCOLORRANGE=FULL\n";
+           std::to_string(rate.den) + " Ip A1:1 C" + format.y4m_header_tail + "\n";
 }
 
-std::string check_y4m_stream_header(const std::string& params, const FrameGeometry& g) {
+std::string check_y4m_stream_header(const std::string& params, const PixelFormat& format,
+                                    FrameGeometry& g) {
     if (!printable(params)) return "the YUV4MPEG2 header holds bytes that are not text";
     std::uint32_t width = 0, height = 0;
     bool has_width = false, has_height = false;
+    std::string colour = "420jpeg";  // what a header without a C tag means
     std::istringstream words(params);
     for (std::string word; words >> word;) {
         const char tag = word[0];
@@ -58,13 +60,25 @@ std::string check_y4m_stream_header(const std::string& params, const FrameGeomet
                 return "the YUV4MPEG2 header has an invalid size '" + word + "'";
             (tag == 'W' ? has_width : has_height) = true;
         } else if (tag == 'C') {
-            if (value != "420jpeg" && value != "420mpeg2" && value != "420paldv" && value != "420")
-                return "the YUV4MPEG2 stream is C" + value +
-                       "; only 8-bit 4:2:0 (C420jpeg, C420mpeg2, C420paldv, C420) can be read";
+            colour = value;
         }
         // F, I, A and X parameters do not change how the frames are read.
     }
+    bool known = false;
+    std::string tags;
+    for (const char* t : format.y4m_tags) {
+        if (t == nullptr) continue;
+        known = known || colour == t;
+        tags += std::string(tags.empty() ? "" : ", ") + "C" + t;
+    }
+    if (!known)
+        return "the YUV4MPEG2 stream is C" + colour + "; only " + format.y4m_description + " (" +
+               tags + ") can be read";
     if (!has_width || !has_height) return "the YUV4MPEG2 header gives no frame size";
+    if (g.width == 0 && g.height == 0) {
+        g = {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+        return {};
+    }
     if (width != static_cast<std::uint32_t>(g.width) ||
         height != static_cast<std::uint32_t>(g.height))
         return "the YUV4MPEG2 frames are " + std::to_string(width) + " x " +

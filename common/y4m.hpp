@@ -1,12 +1,13 @@
 // YUV4MPEG2 (y4m): a stream header line, then each frame after a "FRAME" line.
-// The converters write 8-bit 4:2:0 y4m and read it back; the planes of a frame
-// are laid out exactly as in a raw 4:2:0 frame.
+// A pixel format with a y4m form (pixel_format.hpp) says which colour-space
+// tags it is read from and written as, and the order of its planes there.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "geometry.hpp"
+#include "pixel_format.hpp"
 
 namespace rawframes {
 
@@ -22,13 +23,15 @@ struct FrameRate {
 // Reads "NUM" or "NUM:DEN", both whole numbers from 1 to 2^31 - 1.
 bool parse_frame_rate(const std::string& text, FrameRate& rate);
 
-// The stream header line of full-range 8-bit 4:2:0 frames, newline included.
-std::string y4m_stream_header(const FrameGeometry& g, FrameRate rate);
+// The stream header line of frames of `format`, newline included.
+std::string y4m_stream_header(const PixelFormat& format, const FrameGeometry& g, FrameRate rate);
 
 // Checks a stream header's parameters (the line after the magic, without its
-// newline) for 8-bit 4:2:0 frames of the size `g`. Returns an error text, or an
-// empty string when the stream can be read as such frames.
-std::string check_y4m_stream_header(const std::string& params, const FrameGeometry& g);
+// newline) for frames of `format` and of the size `g`, or, when `g` is 0 x 0,
+// fills it in from the header. Returns an error text, or an empty string when
+// the stream can be read as such frames.
+std::string check_y4m_stream_header(const std::string& params, const PixelFormat& format,
+                                    FrameGeometry& g);
 
 // Checks a frame header line (without its newline): "FRAME", optionally
 // followed by parameters after a space.

@@ -1,6 +1,7 @@
 // dovrak: converts 10-bit planar RGB frames (16-bit little-endian samples) into
 // 8-bit full-range BT.709 YCbCr 4:2:0 frames.
 #include "dovrak_main.hpp"
+#include "pixel_format.hpp"
 
 #include "convert_driver.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
@@ -20,12 +21,14 @@ int dovrak_main(int argc, char** argv) {
         "(width + 1) / 2 x (hight + 1) / 2 samples). Every whole input frame is converted.\n"
         "Exit status: 0 on success, 255 on any error.\n",
         ConverterPolicy{.y4m_output = true},
-        true,
-        [](const FrameGeometry& g) { return g.planar16_bytes(); },
-        [](const FrameGeometry& g) { return g.yuv420_bytes(); },
+        kRgb10,
+        kYuv420,
+        false,
         [](void* in, void* out, const FrameGeometry& g) {
-            rgb10_to_yuv420_frame(static_cast<std::uint16_t*>(in), static_cast<std::uint8_t*>(out), g);
+            return rgb10_to_yuv420_frame(static_cast<std::uint16_t*>(in),
+                                         static_cast<std::uint8_t*>(out), g);
         },
+        kAbove10BitWarning,
         [] { return std::max(best_isa(rgb10_to_yuv420_pixels_variants()), best_isa(rgb10_to_yuv420_average_variants())); },
     };
     return run_converter(converter, argc, argv);

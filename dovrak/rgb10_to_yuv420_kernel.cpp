@@ -1,8 +1,10 @@
 #include "rgb10_to_yuv420_kernel.hpp"
+#include "pixel_format.hpp"
 
 #include <vector>
 
 #include "rgb10_to_yuv420_constants.hpp"
+#include "sample_range.hpp"
 
 namespace rawframes {
 
@@ -80,7 +82,7 @@ std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_v
     return variants;
 }
 
-void rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
+std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
     const std::size_t w = static_cast<std::size_t>(g.width);
     const std::size_t h = static_cast<std::size_t>(g.height);
     const std::size_t n = static_cast<std::size_t>(g.pixels());
@@ -88,21 +90,25 @@ void rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameG
     std::uint16_t* rp = frame;
     const std::uint16_t* gp = frame + n;
     std::uint16_t* bp = frame + 2 * n;
-    std::uint8_t* cb_out = out + g.yuv420_cb_offset();
-    std::uint8_t* cr_out = out + g.yuv420_cr_offset();
+    std::uint8_t* cb_out = out + plane_offset(kYuv420, g, 1);
+    std::uint8_t* cr_out = out + plane_offset(kYuv420, g, 2);
     static const Rgb10ToYuv420PixelsFn pixels = best_variant(rgb10_to_yuv420_pixels_variants());
     static const Rgb10ToYuv420AverageFn average_row = best_variant(rgb10_to_yuv420_average_variants());
     // Each block row depends only on its own two pixel rows, so the per-pixel
     // pass and the averaging run one pair of rows at a time while the rows are
     // still in cache.
+    std::uint64_t above = 0;
     for (std::size_t y = 0, j = 0; y < h; y += 2, ++j) {
         const std::size_t rows = y + 1 < h ? 2 : 1;
         const std::size_t at = y * w;
+        above += count_above(rp + at, rows * w, 1023) + count_above(gp + at, rows * w, 1023) +
+                 count_above(bp + at, rows * w, 1023);
         pixels(rp + at, gp + at, bp + at, out + at, rows * w);
         const std::size_t below = rows == 2 ? at + w : at;
         average_row(bp + at, bp + below, w, cb_out + j * cw);
         average_row(rp + at, rp + below, w, cr_out + j * cw);
     }
+    return above;
 }
 
 }  // namespace rawframes

@@ -53,7 +53,8 @@ std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_x
 
 // Converts one frame with the fastest row functions this processor supports. `frame` holds the R, G
 // and B planes (W x H samples each, host order); the R and B planes are overwritten by chroma
-// codes. `out` receives the whole Yuv420Frame.
-void rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
+// codes. `out` receives the whole Yuv420Frame. Returns the number of input samples above 1023
+// (input that is not 10-bit, whose codes are clamped).
+std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
 
 }  // namespace rawframes

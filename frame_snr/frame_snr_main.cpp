@@ -1,15 +1,16 @@
 // frame-snr: per-frame, per-plane SNR of a target file against a reference file
-// of 16-bit planar frames, with an optional frame skip for targets that keep only
-// every (frame_skip + 1)-th frame of the reference.
+// of any of the suite's pixel formats (16-bit planar Co/Y/Cg by default), with
+// an optional frame skip for targets that keep only every (frame_skip + 1)-th
+// frame of the reference.
 #include "frame_snr_main.hpp"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -18,10 +19,12 @@
 #include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
+#include "frame_source.hpp"
 #include "geometry.hpp"
 #include "options.hpp"
 #include "parse.hpp"
 #include "pipeline.hpp"
+#include "pixel_format.hpp"
 #include "report.hpp"
 #include "snr.hpp"
 
@@ -32,10 +35,11 @@ namespace {
 constexpr const char* kProgram = "frame-snr";
 constexpr int kFailed = 1;
 constexpr const char* kDescription =
-    "Prints the per-frame SNR of each plane of target_file against reference_file\n"
-    "(16-bit planar frames, default 160 x 112), and the averages. Plane 1 is luma\n"
-    "(peak 1023), planes 0 and 2 chroma (peak 2047). Target frame i is compared\n"
-    "with reference frame i * (frame_skip + 1).\n"
+    "Prints the per-frame SNR of each plane of target_file against reference_file,\n"
+    "and the averages. Target frame i is compared with reference frame\n"
+    "i * (frame_skip + 1). By default the frames are 16-bit planar Co + 1024, Y,\n"
+    "Cg + 1024 (yuv10; plane 1 is luma, peak 1023, planes 0 and 2 chroma, peak 2047)\n"
+    "of 160 x 112 unless a size is given or a YUV4MPEG2 input states one.\n"
     "Exit status: 0 when frames were compared, 1 otherwise, 255 when a file\n"
     "cannot be opened.\n";
 constexpr int kOpenFailed = 255;
@@ -44,9 +48,14 @@ constexpr std::int32_t kDefaultWidth = 160;
 constexpr OptionSpec kCsvOption{"csv", true};
 constexpr OptionSpec kJsonOption{"json", true};
 constexpr OptionSpec kPlotOption{"plot", true};
+constexpr OptionSpec kFormatOption{"format", true};
 constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption, kCsvOption, kJsonOption,
-                                   kPlotOption};
+                                   kPlotOption, kFormatOption};
 constexpr const char* kReportOptionsHelp =
+    "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
+    "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
+    "                 yuv420 (8-bit Y, Cb, Cr 4:2:0, peak 255); yuv10 and yuv420\n"
+    "                 inputs may be YUV4MPEG2\n"
     "  --csv FILE     also write one CSV row per compared frame to FILE\n"
     "  --json FILE    also write the per-frame figures and a summary as JSON\n"
     "  --plot FILE    also draw the per-frame SNR as an SVG picture\n"
@@ -57,76 +66,7 @@ int fail(const std::string& what, const std::string& reason) {
     return kFailed;
 }
 
-// Reads the frames of one input for the pipeline. A seekable input holds the
-// whole frames counted at the start, and one of them arriving short is an
-// error; a stream holds the frames that arrive whole before it ends.
-class FrameReader {
-  public:
-    FrameReader(InputFile& file, std::uint64_t frame_bytes, std::optional<std::uint64_t> counted)
-        : file_(file), frame_bytes_(frame_bytes), counted_(counted) {}
-
-    // Reads frame `index`; frames are asked for in increasing order, and a
-    // stream skips the frames in between by reading them into `buffer`.
-    FrameRead read(std::uint64_t index, void* buffer) {
-        if (ended_) return {FrameRead::kEnd, {}, {}};
-        if (counted_) {
-            if (index >= *counted_) return {FrameRead::kEnd, {}, {}};
-            const Transfer got = next_ == index ? file_.read(buffer, frame_bytes_)
-                                                : file_.read_at(buffer, frame_bytes_,
-                                                                index * frame_bytes_);
-            if (got.error != 0) return failure(error_text(got.error));
-            if (got.bytes != frame_bytes_)
-                return failure("the file ended inside a frame it was counted to hold");
-            // Reads at an offset leave the position alone: sequential reading
-            // carries on only from where it was.
-            if (next_ == index) ++next_;
-            return {};
-        }
-        for (;;) {
-            const Transfer got = file_.read(buffer, frame_bytes_);
-            if (got.error != 0) return failure(error_text(got.error));
-            if (got.bytes != frame_bytes_) {
-                ended_ = true;
-                trailing_ = got.bytes;
-                return {FrameRead::kEnd, {}, {}};
-            }
-            if (next_++ == index) return {};
-        }
-    }
-
-    // The whole frames the input holds and the bytes after them: a stream is
-    // read to its end to count them. Returns an error text.
-    std::string count(void* buffer, std::uint64_t& frames, std::uint64_t& trailing) {
-        if (counted_) {
-            frames = *counted_;
-            trailing = trailing_;
-            return {};
-        }
-        while (!ended_) {
-            const FrameRead r = read(next_, buffer);
-            if (r.kind == FrameRead::kError) return r.reason;
-        }
-        frames = next_;
-        trailing = trailing_;
-        return {};
-    }
-    void set_trailing(std::uint64_t bytes) { trailing_ = bytes; }
-  private:
-    FrameRead failure(const std::string& reason) const {
-        return {FrameRead::kError, "cannot read " + file_.path(), reason};
-    }
-
-    InputFile& file_;
-    std::uint64_t frame_bytes_;
-    std::optional<std::uint64_t> counted_;
-    std::uint64_t next_ = 0;  // the frame a sequential read delivers next
-    bool ended_ = false;      // a stream has ended
-    std::uint64_t trailing_ = 0;
-};
-
-}  // namespace
-
-int frame_snr_main(int argc, char** argv) {
+int run(int argc, char** argv) {
     constexpr const char* kUsage =
         "\nError!\nUsage: %s target_file reference_file frame_skip [height] [width]\n";
     {
@@ -139,24 +79,35 @@ int frame_snr_main(int argc, char** argv) {
     }
     const CommandLine line = parse_command_line(argc, argv, kOptions);
     RunOptions options;
-    std::string option_error = read_run_options(line, options);
+    std::string usage_error = read_run_options(line, options);
+    const PixelFormat* format = &kYuv10;
+    if (const auto name = line.value(kFormatOption.name); name && usage_error.empty()) {
+        format = find_pixel_format(*name);
+        if (format == nullptr)
+            usage_error = "unknown --format '" + *name + "': expected yuv10, rgb10, rgb8 or yuv420";
+    }
     const std::size_t count = line.positional.size();
-    // A height without a width is as incomplete as a missing argument.
-    if (!option_error.empty() || count < 3 || count == 4) {
+    if (usage_error.empty() && count < 3)
+        usage_error = "target_file, reference_file and frame_skip are needed";
+    if (usage_error.empty() && count == 4)
+        usage_error = "a height was given without a width";
+    if (!usage_error.empty()) {
         std::printf(kUsage, argv[0]);
-        if (!option_error.empty()) report_line(kProgram, option_error);
+        std::fflush(stdout);
+        report_line(kProgram, usage_error);
         return kFailed;
     }
+    const ReportLayout layout = report_layout(*format);
     const char* target_path = line.positional[0];
     const char* reference_path = line.positional[1];
     const std::int32_t frame_skip = parse_int(line.positional[2]);
-    FrameGeometry geometry{kDefaultWidth, kDefaultHeight};
+    FrameGeometry geometry{0, 0};  // 0 x 0: not given
     if (count >= 5) {
         geometry.height = parse_int(line.positional[3]);
         geometry.width = parse_int(line.positional[4]);
+        if (const std::string why = check_geometry(geometry); !why.empty())
+            return fail("invalid frame size", why);
     }
-    if (const std::string why = check_geometry(geometry); !why.empty())
-        return fail("invalid frame size", why);
     if (std::strcmp(target_path, "-") == 0 && std::strcmp(reference_path, "-") == 0)
         return fail("cannot read standard input twice",
                     "give - for one of target_file and reference_file only");
@@ -187,9 +138,29 @@ int frame_snr_main(int argc, char** argv) {
         report_raw_line(std::string("Error open file ") + reference_path);
         return kOpenFailed;
     }
+    // A YUV4MPEG2 input states its size; raw ones take the default when none
+    // is given.
+    FrameSource target_frames(target, *format), reference_frames(reference, *format);
+    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+        if (const std::string why = source->start(geometry); !why.empty())
+            return fail("cannot read " + file->path(), why);
+    }
+    if (geometry.width == 0 && geometry.height == 0) {
+        geometry = {kDefaultWidth, kDefaultHeight};
+        report_line(kProgram, "warning: no size given: assuming the default " +
+                                  std::to_string(kDefaultWidth) + " x " +
+                                  std::to_string(kDefaultHeight) + " (give height and width)");
+    }
+    if (const std::string why = check_geometry(geometry); !why.empty())
+        return fail("invalid frame size", why);
+    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+        if (source->starts_like_y4m())
+            report_error(kProgram, "warning: " + file->path(),
+                         std::string("it begins like a YUV4MPEG2 stream but is read as raw ") +
+                             format->name + " frames");
+    }
 
-    const std::uint64_t n = geometry.pixels();
-    const std::uint64_t frame_bytes = geometry.planar16_bytes();
+    const std::uint64_t frame_bytes = rawframes::frame_bytes(*format, geometry);
     SlotBuffers buffers =
         allocate_slots(FramePipeline::full_slots(options.threads), frame_bytes, frame_bytes);
     if (buffers.count() == 0)
@@ -199,30 +170,41 @@ int frame_snr_main(int argc, char** argv) {
 
     // Seekable files are measured before any report line; streams are read
     // until they end.
-    std::optional<std::uint64_t> target_frames, reference_frames;
-    std::uint64_t target_trailing = 0, reference_trailing = 0;
-    for (auto [file, frames] : {std::pair{&target, &target_frames}, {&reference, &reference_frames}}) {
-        if (file->is_stream()) {
-            file->set_cancel_fd(pipeline.stop_fd());
-            continue;
-        }
-        std::uint64_t bytes = 0;
-        if (const int e = file->size(bytes); e != 0)
-            return fail("cannot measure " + file->path(), error_text(e));
-        *frames = count_frames(bytes, frame_bytes);
-        (file == &target ? target_trailing : reference_trailing) = bytes % frame_bytes;
+    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+        if (const std::string why = source->set_geometry(geometry); !why.empty())
+            return fail("cannot measure " + file->path(), why);
+        if (file->is_stream()) file->set_cancel_fd(pipeline.stop_fd());
     }
 
+    // Report files are opened first and emptied only once none of them is an
+    // input, another report or where the text report goes.
     for (ReportFile& r : reports) {
         if (!r.path) continue;
-        if (const int e = r.file.create(r.path->c_str(), target, &reference); e != 0)
+        if (const int e = r.file.create(r.path->c_str(), target, &reference, false); e != 0)
             return fail("cannot write " + r.file.path(),
                         e == OutputFile::kSameFile ? "it is one of the inputs" : error_text(e));
     }
-    const ReportInfo info{target.path(), reference.path(), geometry.width, geometry.height,
+    for (std::size_t a = 0; a < 3; ++a) {
+        if (!reports[a].path) continue;
+        if (text_report && same_destination(reports[a].file.fd(), STDOUT_FILENO))
+            return fail("cannot write " + reports[a].file.path(),
+                        "it is where the text report goes (standard output)");
+        for (std::size_t b = a + 1; b < 3; ++b) {
+            if (reports[b].path && same_destination(reports[a].file.fd(), reports[b].file.fd()))
+                return fail("cannot write " + reports[b].file.path(),
+                            "it is where another report goes (" + reports[a].file.path() + ")");
+        }
+    }
+    for (ReportFile& r : reports) {
+        if (!r.path) continue;
+        if (const int e = r.file.truncate(); e != 0)
+            return fail("cannot write " + r.file.path(), error_text(e));
+    }
+
+    const ReportInfo info{target.path(), reference.path(), layout, geometry.width, geometry.height,
                           frame_skip};
-    ReportSummary summary;
-    std::vector<FrameRecord> records;  // kept for the plot only
+    ReportSummary summary(layout);
+    PlotSeries series;
     bool first_row = true;
     const auto write_report = [&](ReportFile& r, const std::string& text) {
         if (!r.path) return true;
@@ -232,53 +214,52 @@ int frame_snr_main(int argc, char** argv) {
         }
         return true;
     };
-    if (!write_report(csv, csv_header()) || !write_report(json, json_begin(info))) return kFailed;
+    if (!write_report(csv, csv_header(layout)) || !write_report(json, json_begin(info)))
+        return kFailed;
 
-    if (text_report) std::printf("\nFrame\tSnrY\tSnrU\tSnrV");
+    if (text_report) std::fputs(text_header(layout).c_str(), stdout);
 
     // Target frame i is compared with reference frame i * step, and only while
     // that reference frame lies wholly inside the reference.
     const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
     std::optional<std::uint64_t> total;
-    if (target_frames && reference_frames)
-        total = std::min(*target_frames, (*reference_frames + step - 1) / step);
+    if (target_frames.counted() && reference_frames.counted())
+        total = std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
     if (!target.is_stream()) target.advise_sequential();
     if (!reference.is_stream() && step == 1) reference.advise_sequential();
     // On a terminal the report itself shows how far the run is.
     Progress progress(kProgram, total, options.progress && ::isatty(STDOUT_FILENO) != 1);
 
-    FrameReader target_reader(target, frame_bytes, target_frames);
-    FrameReader reference_reader(reference, frame_bytes, reference_frames);
-    target_reader.set_trailing(target_trailing);
-    reference_reader.set_trailing(reference_trailing);
     const ReadStage readers[] = {
         [&](std::size_t slot, std::uint64_t i) {
-            return target_reader.read(i, buffers.first[slot].get());
+            return target_frames.read(i, buffers.first[slot].get());
         },
         [&](std::size_t slot, std::uint64_t i) {
             std::uint64_t j = 0;
             if (__builtin_mul_overflow(i, step, &j)) return FrameRead{FrameRead::kEnd, {}, {}};
-            return reference_reader.read(j, buffers.second[slot].get());
+            return reference_frames.read(j, buffers.second[slot].get());
         },
     };
-    std::vector<FrameSnr> results(buffers.count());
-    const ConvertStage measure = [&](std::size_t slot, std::uint64_t) {
-        auto* t = reinterpret_cast<std::int16_t*>(buffers.first[slot].get());
-        auto* r = reinterpret_cast<std::int16_t*>(buffers.second[slot].get());
-        le16_to_host(reinterpret_cast<std::uint16_t*>(t), 3 * n);
-        le16_to_host(reinterpret_cast<std::uint16_t*>(r), 3 * n);
-        results[slot] = measure_frame(t, r, geometry);
+    std::vector<FrameFigures> results(buffers.count());
+    const ConvertStage measure_stage = [&](std::size_t slot, std::uint64_t) {
+        std::uint8_t* t = buffers.first[slot].get();
+        std::uint8_t* r = buffers.second[slot].get();
+        if (format->sample_bytes == 2) {
+            le16_to_host(reinterpret_cast<std::uint16_t*>(t), frame_bytes / 2);
+            le16_to_host(reinterpret_cast<std::uint16_t*>(r), frame_bytes / 2);
+        }
+        results[slot] = measure(layout, t, r, geometry);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
-        const FrameSnr& f = results[slot];
+        const FrameFigures& f = results[slot];
         summary.add(f);
         const FrameRecord record{i, i * step, f};
-        if (plot.path) records.push_back(record);
-        if (!write_report(csv, csv_row(record)) || !write_report(json, json_frame(record, first_row)))
+        if (plot.path) series.add(i, f);
+        if (!write_report(csv, csv_row(layout, record)) ||
+            !write_report(json, json_frame(layout, record, first_row)))
             return false;
         first_row = false;
-        if (text_report)
-            std::printf("\n%" PRIu64 "\t%.3f\t%.4f\t%.4f", i, f.y, static_cast<double>(f.u), f.v);
+        if (text_report) std::fputs(text_line(layout, i, f).c_str(), stdout);
         progress.update(i + 1);
         return !std::ferror(stdout);
     };
@@ -286,12 +267,13 @@ int frame_snr_main(int argc, char** argv) {
     // wrong size or a wrong file: say so. A stream is read to its end for it.
     const auto warn_about_sizes = [&] {
         std::uint64_t t_frames = 0, t_trailing = 0, r_frames = 0, r_trailing = 0;
-        void* scratch = buffers.first[0].get();
-        for (auto [reader, file, frames, trailing] :
-             {std::tuple{&target_reader, &target, &t_frames, &t_trailing},
-              {&reference_reader, &reference, &r_frames, &r_trailing}}) {
+        std::uint8_t* scratch = buffers.first[0].get();
+        for (auto [source, file, frames, trailing] :
+             {std::tuple{&target_frames, &target, &t_frames, &t_trailing},
+              {&reference_frames, &reference, &r_frames, &r_trailing}}) {
             file->set_cancel_fd(-1);  // the pipeline's stop signal no longer applies
-            if (const std::string why = reader->count(scratch, *frames, *trailing); !why.empty()) {
+            if (const std::string why = source->count_to_end(scratch, *frames, *trailing);
+                !why.empty()) {
                 fail("cannot read " + file->path(), why);
                 return false;
             }
@@ -314,27 +296,19 @@ int frame_snr_main(int argc, char** argv) {
         }
         return true;
     };
-    const PipelineResult result = pipeline.run(readers, measure, report);
+    const PipelineResult result = pipeline.run(readers, measure_stage, report);
     progress.finish();
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     const std::uint64_t compared = result.frames;
 
     // A report file that failed has said so; standard output is checked below.
     if (result.write_failed && !std::ferror(stdout)) return kFailed;
-    if (text_report && !result.write_failed) {
-        const PlaneValues average = summary.average();
-        if (compared == 0) {
-            std::printf("\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
-        } else {
-            std::printf("\n\nAverage SNR Y: %.4f", *average.y);
-            std::printf("\nAverage SNR U: %.4f", *average.u);
-            std::printf("\nAverage SNR V: %.4f\n", *average.v);
-        }
-    }
+    if (text_report && !result.write_failed)
+        std::fputs(text_averages(summary, layout).c_str(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return fail("cannot write the report to standard output", error_text(errno));
     if (!write_report(json, json_end(info, summary)) ||
-        !write_report(plot, plot.path ? svg_plot(info, records, summary) : std::string()))
+        !write_report(plot, plot.path ? svg_plot(info, series, summary) : std::string()))
         return kFailed;
     for (ReportFile& r : reports) {
         if (const int e = r.file.close(); e != 0)
@@ -343,6 +317,17 @@ int frame_snr_main(int argc, char** argv) {
     if (!warn_about_sizes()) return kFailed;
     // Nothing to compare is a failure, as the nan averages show.
     return compared == 0 ? kFailed : 0;
+}
+
+}  // namespace
+
+int frame_snr_main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        return fail("out of memory", "the run needs more memory than it can have");
+    }
 }
 
 }  // namespace rawframes

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 
@@ -17,20 +18,38 @@ std::string shortest(T value) {
     return std::string(buf, end);
 }
 
-std::string json_value(const std::optional<double>& v) {
-    return v ? shortest(*v) : "null";
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s;
 }
 
-// `single_u`: the U value is a single-precision one, written as such.
-std::string json_planes(const PlaneValues& p, bool single_u = false) {
-    const std::string u = single_u && p.u ? shortest(static_cast<float>(*p.u)) : json_value(p.u);
-    return "{\"y\": " + json_value(p.y) + ", \"u\": " + u + ", \"v\": " + json_value(p.v) +
-           "}";
+// Whether column c holds single-precision values (classic U).
+bool single(const ReportLayout& layout, std::size_t c) {
+    return layout.classic && c == 1;
 }
 
-std::string json_string(const std::string& s) {
+// A column's value as written in CSV and JSON.
+std::string value_text(const ReportLayout& layout, std::size_t c, double v) {
+    return single(layout, c) ? shortest(static_cast<float>(v)) : shortest(v);
+}
+
+std::string json_values(const ReportLayout& layout, const ColumnValues& values,
+                        bool single_values = false) {
+    std::string s = "{";
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::optional<double>& v = values[c];
+        s += std::string(c ? ", " : "") + "\"" + lower(layout.name(c)) + "\": ";
+        if (!v || !std::isfinite(*v))
+            s += "null";
+        else
+            s += single_values ? value_text(layout, c, *v) : shortest(*v);
+    }
+    return s + "}";
+}
+
+std::string json_string(const std::string& text) {
     std::string out = "\"";
-    for (const unsigned char c : s) {
+    for (const unsigned char c : valid_utf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -45,9 +64,9 @@ std::string json_string(const std::string& s) {
     return out + "\"";
 }
 
-std::string xml_text(const std::string& s) {
+std::string xml_text(const std::string& text) {
     std::string out;
-    for (const unsigned char c : s) {
+    for (const unsigned char c : valid_utf8(text)) {
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
@@ -59,13 +78,10 @@ std::string xml_text(const std::string& s) {
     return out;
 }
 
-// Per-frame values of a plane; absent for identical planes.
-PlaneValues frame_values(const FrameSnr& f) {
-    PlaneValues p;
-    if (f.sse_y != 0) p.y = f.y;
-    if (f.sse_u != 0) p.u = static_cast<double>(f.u);
-    if (f.sse_v != 0) p.v = f.v;
-    return p;
+// A column's value for the summaries and the plot; absent for identical planes.
+std::optional<double> differing_value(const PlaneFigure& p) {
+    if (p.sse == 0) return std::nullopt;
+    return p.snr;
 }
 
 void keep_min(std::optional<double>& m, const std::optional<double>& v) {
@@ -77,100 +93,250 @@ void keep_max(std::optional<double>& m, const std::optional<double>& v) {
 
 }  // namespace
 
-void ReportSummary::add(const FrameSnr& f) {
-    ++frames_;
-    sums_.add(f);
-    total_y_ += f.sse_y;
-    total_u_ += f.sse_u;
-    total_v_ += f.sse_v;
-    const PlaneValues p = frame_values(f);
-    keep_min(min_.y, p.y), keep_min(min_.u, p.u), keep_min(min_.v, p.v);
-    keep_max(max_.y, p.y), keep_max(max_.u, p.u), keep_max(max_.v, p.v);
+std::string valid_utf8(const std::string& s) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        std::uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+        bool ok = len != 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates, values past U+10FFFF and noncharacters.
+        static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) &&
+             (cp & 0xFFFE) != 0xFFFE && (cp < 0xFDD0 || cp > 0xFDEF);
+        if (ok) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            i += 1;
+        }
+    }
+    return out;
 }
 
-PlaneValues ReportSummary::average() const {
+ReportLayout report_layout(const PixelFormat& format) {
+    ReportLayout l;
+    l.format = &format;
+    l.classic = &format == &kYuv10;
+    l.plane = l.classic ? std::array<std::uint32_t, 3>{1, 0, 2} : std::array<std::uint32_t, 3>{0, 1, 2};
+    return l;
+}
+
+FrameFigures measure(const ReportLayout& layout, const std::uint8_t* target,
+                     const std::uint8_t* reference, const FrameGeometry& g) {
+    FrameFigures f;
+    if (layout.classic) {
+        const FrameSnr s = measure_frame(reinterpret_cast<const std::int16_t*>(target),
+                                         reinterpret_cast<const std::int16_t*>(reference), g);
+        f[0] = {s.sse_y, s.y};
+        f[1] = {s.sse_u, static_cast<double>(s.u)};
+        f[2] = {s.sse_v, s.v};
+        return f;
+    }
+    const PixelFormat& format = *layout.format;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::uint32_t p = layout.plane[c];
+        const std::uint64_t at = plane_offset(format, g, p), n = plane_samples(format, g, p);
+        const double sse =
+            format.sample_bytes == 2
+                ? plane_sse(reinterpret_cast<const std::int16_t*>(target + at),
+                            reinterpret_cast<const std::int16_t*>(reference + at), n, &f[c].sse)
+                : plane_sse8(target + at, reference + at, n, &f[c].sse);
+        const double peak = format.planes[p].peak;
+        f[c].snr = sse == 0 ? INFINITY
+                            : snr_db(sse, static_cast<std::int32_t>(plane_width(format, g, p)),
+                                     static_cast<std::int32_t>(plane_height(format, g, p)),
+                                     static_cast<float>(peak * peak));
+    }
+    return f;
+}
+
+void ReportSummary::add(const FrameFigures& f) {
+    ++frames_;
+    if (layout_.classic)
+        sums_.add(FrameSnr{f[0].snr, static_cast<float>(f[1].snr), f[2].snr, f[0].sse, f[1].sse,
+                           f[2].sse});
+    for (std::size_t c = 0; c < 3; ++c) {
+        total_[c] += f[c].sse;
+        const std::optional<double> v = differing_value(f[c]);
+        if (v) differing_sum_[c] += *v, ++differing_[c];
+        keep_min(min_[c], v);
+        keep_max(max_[c], v);
+    }
+}
+
+ColumnValues ReportSummary::average() const {
     if (frames_ == 0) return {};
+    if (!layout_.classic) {
+        ColumnValues v = mean_of_differing();
+        for (auto& x : v)
+            if (!x) x = INFINITY;
+        return v;
+    }
     const auto k = static_cast<double>(static_cast<float>(frames_));
     return {static_cast<double>(sums_.y) / k, static_cast<double>(sums_.u) / k,
             static_cast<double>(sums_.v) / k};
 }
 
-PlaneValues ReportSummary::global(std::int32_t width, std::int32_t height) const {
-    const auto one = [&](Sse total, float peak_squared) -> std::optional<double> {
-        if (total == 0) return std::nullopt;
-        const double signal = static_cast<double>(peak_squared) * static_cast<double>(width) *
-                              static_cast<double>(height) * static_cast<double>(frames_);
-        return 10.0 * std::log10(signal / static_cast<double>(total));
-    };
-    return {one(total_y_, kLumaPeakSquared), one(total_u_, kChromaPeakSquared),
-            one(total_v_, kChromaPeakSquared)};
+ColumnValues ReportSummary::mean_of_differing() const {
+    ColumnValues v;
+    for (std::size_t c = 0; c < 3; ++c)
+        if (differing_[c] != 0) v[c] = differing_sum_[c] / static_cast<double>(differing_[c]);
+    return v;
 }
 
-std::string csv_header() {
-    return "frame,reference_frame,sse_y,sse_u,sse_v,snr_y,snr_u,snr_v\n";
+ColumnValues ReportSummary::global(const FrameGeometry& g) const {
+    ColumnValues v;
+    const PixelFormat& format = *layout_.format;
+    for (std::size_t c = 0; c < 3; ++c) {
+        if (total_[c] == 0) continue;
+        const std::uint32_t p = layout_.plane[c];
+        const double peak = format.planes[p].peak;
+        const double signal = static_cast<double>(static_cast<float>(peak * peak)) *
+                              static_cast<double>(plane_width(format, g, p)) *
+                              static_cast<double>(plane_height(format, g, p)) *
+                              static_cast<double>(frames_);
+        v[c] = 10.0 * std::log10(signal / static_cast<double>(total_[c]));
+    }
+    return v;
 }
 
-std::string csv_row(const FrameRecord& r) {
-    const FrameSnr& f = r.snr;
-    return std::to_string(r.frame) + "," + std::to_string(r.reference_frame) + "," +
-           sse_text(f.sse_y) + "," + sse_text(f.sse_u) + "," + sse_text(f.sse_v) + "," +
-           (f.sse_y ? shortest(f.y) : "inf") + "," + (f.sse_u ? shortest(f.u) : "inf") + "," +
-           (f.sse_v ? shortest(f.v) : "inf") + "\n";
+std::string text_header(const ReportLayout& layout) {
+    std::string s = "\nFrame";
+    for (std::size_t c = 0; c < 3; ++c) s += "\tSnr" + layout.name(c);
+    return s;
+}
+
+std::string text_line(const ReportLayout& layout, std::uint64_t frame, const FrameFigures& f) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  layout.classic ? "\n%" PRIu64 "\t%.3f\t%.4f\t%.4f" : "\n%" PRIu64 "\t%.4f\t%.4f\t%.4f",
+                  frame, f[0].snr, f[1].snr, f[2].snr);
+    return line;
+}
+
+std::string text_averages(const ReportSummary& summary, const ReportLayout& layout) {
+    const ColumnValues average = summary.average();
+    std::string s = "\n";
+    for (std::size_t c = 0; c < 3; ++c) {
+        char value[64] = "nan";
+        if (average[c]) std::snprintf(value, sizeof value, "%.4f", *average[c]);
+        s += "\nAverage SNR " + layout.name(c) + ": " + value;
+    }
+    return s + "\n";
+}
+
+std::string csv_header(const ReportLayout& layout) {
+    std::string s = "frame,reference_frame";
+    for (const char* kind : {",sse_", ",snr_"})
+        for (std::size_t c = 0; c < 3; ++c) s.append(kind).append(lower(layout.name(c)));
+    return s + "\n";
+}
+
+std::string csv_row(const ReportLayout& layout, const FrameRecord& r) {
+    std::string s = std::to_string(r.frame) + "," + std::to_string(r.reference_frame);
+    for (const PlaneFigure& p : r.figures) s.append(",").append(sse_text(p.sse));
+    for (std::size_t c = 0; c < 3; ++c) {
+        const PlaneFigure& p = r.figures[c];
+        s.append(",").append(p.sse ? value_text(layout, c, p.snr) : std::string("inf"));
+    }
+    return s + "\n";
 }
 
 std::string json_begin(const ReportInfo& info) {
     return "{\"target\": " + json_string(info.target) +
-           ", \"reference\": " + json_string(info.reference) +
-           ", \"width\": " + std::to_string(info.width) +
+           ", \"reference\": " + json_string(info.reference) + ", \"format\": \"" +
+           info.layout.format->name + "\", \"width\": " + std::to_string(info.width) +
            ", \"height\": " + std::to_string(info.height) +
            ", \"frame_skip\": " + std::to_string(info.frame_skip) + ",\n \"frames\": [";
 }
 
-std::string json_frame(const FrameRecord& r, bool first) {
-    const FrameSnr& f = r.snr;
-    const auto snr = [](Sse sse, const std::string& value) { return sse ? value : "null"; };
+std::string json_frame(const ReportLayout& layout, const FrameRecord& r, bool first) {
+    std::string sse = "{", snr = "{";
+    for (std::size_t c = 0; c < 3; ++c) {
+        const PlaneFigure& p = r.figures[c];
+        const std::string key = std::string(c ? ", " : "") + "\"" + lower(layout.name(c)) + "\": ";
+        sse += key + sse_text(p.sse);
+        snr += key + (p.sse ? value_text(layout, c, p.snr) : "null");
+    }
     return std::string(first ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(r.frame) +
-           ", \"reference_frame\": " + std::to_string(r.reference_frame) +
-           ", \"sse\": {\"y\": " + sse_text(f.sse_y) + ", \"u\": " + sse_text(f.sse_u) +
-           ", \"v\": " + sse_text(f.sse_v) + "}, \"snr\": {\"y\": " + snr(f.sse_y, shortest(f.y)) +
-           ", \"u\": " + snr(f.sse_u, shortest(f.u)) + ", \"v\": " + snr(f.sse_v, shortest(f.v)) +
-           "}}";
+           ", \"reference_frame\": " + std::to_string(r.reference_frame) + ", \"sse\": " + sse +
+           "}, \"snr\": " + snr + "}}";
 }
 
 std::string json_end(const ReportInfo& info, const ReportSummary& summary) {
+    const ReportLayout& l = info.layout;
     return std::string(summary.frames() ? "\n ]" : "]") +
            ",\n \"summary\": {\"frames\": " + std::to_string(summary.frames()) +
-           ", \"average\": " + json_planes(summary.average()) +
-           ", \"global\": " + json_planes(summary.global(info.width, info.height)) +
-           ", \"min\": " + json_planes(summary.min(), true) +
-           ", \"max\": " + json_planes(summary.max(), true) +
-           "}}\n";
+           ", \"average\": " + json_values(l, summary.average()) +
+           ", \"global\": " + json_values(l, summary.global({info.width, info.height})) +
+           ", \"min\": " + json_values(l, summary.min(), true) +
+           ", \"max\": " + json_values(l, summary.max(), true) + "}}\n";
 }
 
-std::string svg_plot(const ReportInfo& info, const std::vector<FrameRecord>& records,
+void PlotSeries::merge_pairs() {
+    std::vector<Bucket> merged;
+    for (const Bucket& b : buckets_) {
+        const std::uint64_t start = first_frame_ + (b.first_frame - first_frame_) / (2 * span_) * 2 * span_;
+        if (merged.empty() || merged.back().first_frame != start) {
+            merged.push_back(b);
+            merged.back().first_frame = start;
+            continue;
+        }
+        Bucket& m = merged.back();
+        for (std::size_t c = 0; c < 3; ++c) {
+            keep_min(m.low[c], b.low[c]);
+            keep_max(m.high[c], b.high[c]);
+            m.lossless[c] = m.lossless[c] || b.lossless[c];
+        }
+    }
+    buckets_ = std::move(merged);
+    span_ *= 2;
+}
+
+void PlotSeries::add(std::uint64_t frame, const FrameFigures& f) {
+    if (frames_ == 0) first_frame_ = frame;
+    ++frames_;
+    last_frame_ = frame;
+    while ((frame - first_frame_) / span_ >= kMaxBuckets) merge_pairs();
+    const std::uint64_t start = first_frame_ + (frame - first_frame_) / span_ * span_;
+    if (buckets_.empty() || buckets_.back().first_frame != start) {
+        buckets_.emplace_back();
+        buckets_.back().first_frame = start;
+    }
+    Bucket& b = buckets_.back();
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::optional<double> v = differing_value(f[c]);
+        if (!v) b.lossless[c] = true;
+        keep_min(b.low[c], v);
+        keep_max(b.high[c], v);
+    }
+}
+
+std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
                      const ReportSummary& summary) {
     constexpr double kWidth = 960, kHeight = 540;
     constexpr double kLeft = 70, kRight = 190, kTop = 70, kBottom = 60;
     const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
-    struct Plane {
-        const char* name;
-        const char* colour;
-        std::optional<double> PlaneValues::*value;
-    };
-    const Plane planes[] = {{"Y", "#1f77b4", &PlaneValues::y},
-                            {"U", "#2ca02c", &PlaneValues::u},
-                            {"V", "#d62728", &PlaneValues::v}};
+    const char* const colours[] = {"#1f77b4", "#2ca02c", "#d62728"};
+    const ReportLayout& layout = info.layout;
+    const ColumnValues averages = summary.mean_of_differing();
 
     // The dB range: every finite value and average, widened to whole ticks.
     double lo = INFINITY, hi = -INFINITY;
     const auto widen = [&](const std::optional<double>& v) {
         if (v && std::isfinite(*v)) lo = std::min(lo, *v), hi = std::max(hi, *v);
     };
-    for (const FrameRecord& r : records) {
-        const PlaneValues p = frame_values(r.snr);
-        for (const Plane& pl : planes) widen(p.*pl.value);
-    }
-    for (const Plane& pl : planes) widen(summary.average().*pl.value);
+    for (const PlotSeries::Bucket& b : series.buckets())
+        for (std::size_t c = 0; c < 3; ++c) widen(b.low[c]), widen(b.high[c]);
+    for (const auto& a : averages) widen(a);
     if (!(lo <= hi)) lo = 0, hi = 60;
     if (hi - lo < 1) lo -= 0.5, hi += 0.5;
     const auto nice_step = [](double span, int ticks) {
@@ -182,7 +348,7 @@ std::string svg_plot(const ReportInfo& info, const std::vector<FrameRecord>& rec
     const double y_step = nice_step(hi - lo, 6);
     lo = std::floor(lo / y_step) * y_step;
     hi = std::ceil(hi / y_step) * y_step;
-    const double last = records.empty() ? 1 : static_cast<double>(records.back().frame);
+    const double last = series.frames() == 0 ? 1 : static_cast<double>(series.last_frame());
     const double x_span = std::max(last, 1.0);
     const double x_step = std::max(1.0, nice_step(x_span, 8));
     const auto px = [&](double frame) { return kLeft + frame / x_span * plot_w; };
@@ -228,47 +394,50 @@ std::string svg_plot(const ReportInfo& info, const std::vector<FrameRecord>& rec
          ") rotate(-90)\" text-anchor=\"middle\">SNR (dB)</text>\n";
 
     // Each plane: its curve (broken at lossless frames, which are marked at
-    // the top edge), its average as a dashed line, and its legend entry.
+    // the top edge), its average as a dashed line, and its legend entry. A
+    // bucket of several frames draws its lowest and highest value.
     double legend_y = kTop + 10;
     double mark_y = kTop - 8;  // lossless marks of each plane in a row of their own
-    for (const Plane& pl : planes) {
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::string name = xml_text(layout.name(c));
+        const char* colour = colours[c];
         std::string path, marks;
         bool pen_down = false;
-        for (const FrameRecord& r : records) {
-            const std::optional<double> v = frame_values(r.snr).*pl.value;
-            const double x = px(static_cast<double>(r.frame));
-            if (!v) {
+        for (const PlotSeries::Bucket& b : series.buckets()) {
+            const double x = px(static_cast<double>(b.first_frame));
+            if (b.lossless[c]) {
                 marks += "<path d=\"M" + num(x - 4) + " " + num(mark_y) + "h8l-4 7z\" fill=\"" +
-                         pl.colour + "\"><title>frame " + std::to_string(r.frame) + ": " +
-                         pl.name + " lossless</title></path>\n";
+                         colour + "\"><title>frame " + std::to_string(b.first_frame) + ": " +
+                         name + " lossless</title></path>\n";
                 pen_down = false;
-                continue;
             }
+            if (!b.low[c]) continue;
             path += pen_down ? 'L' : 'M';
-            path += num(x) + " " + num(py(*v)) + " ";
+            path += num(x) + " " + num(py(*b.low[c])) + " ";
+            if (*b.high[c] != *b.low[c]) path += "L" + num(x) + " " + num(py(*b.high[c])) + " ";
             pen_down = true;
-            if (records.size() <= 200)
-                marks += "<circle cx=\"" + num(x) + "\" cy=\"" + num(py(*v)) + "\" r=\"2\" fill=\"" +
-                         pl.colour + "\"/>\n";
+            if (series.frames() <= 200)
+                marks += "<circle cx=\"" + num(x) + "\" cy=\"" + num(py(*b.low[c])) +
+                         "\" r=\"2\" fill=\"" + colour + "\"/>\n";
         }
         if (!path.empty())
-            s += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" + pl.colour +
+            s += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" + colour +
                  "\" stroke-width=\"1.5\"/>\n";
         s += marks;
-        const std::optional<double> avg = summary.average().*pl.value;
+        const std::optional<double> avg = averages[c];
         if (avg && std::isfinite(*avg))
             s += "<line x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft + plot_w) + "\" y1=\"" +
-                 num(py(*avg)) + "\" y2=\"" + num(py(*avg)) + "\" stroke=\"" + pl.colour +
+                 num(py(*avg)) + "\" y2=\"" + num(py(*avg)) + "\" stroke=\"" + colour +
                  "\" stroke-dasharray=\"6 4\"/>\n";
         const double lx = kLeft + plot_w + 15;
         s += "<line x1=\"" + num(lx) + "\" x2=\"" + num(lx + 25) + "\" y1=\"" + num(legend_y) +
-             "\" y2=\"" + num(legend_y) + "\" stroke=\"" + pl.colour + "\" stroke-width=\"2\"/>\n";
-        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">" + pl.name +
+             "\" y2=\"" + num(legend_y) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
+        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">" + name +
              "</text>\n";
         s += "<line x1=\"" + num(lx) + "\" x2=\"" + num(lx + 25) + "\" y1=\"" +
-             num(legend_y + 18) + "\" y2=\"" + num(legend_y + 18) + "\" stroke=\"" + pl.colour +
+             num(legend_y + 18) + "\" y2=\"" + num(legend_y + 18) + "\" stroke=\"" + colour +
              "\" stroke-dasharray=\"6 4\"/>\n";
-        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 22) + "\">" + pl.name +
+        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 22) + "\">" + name +
              " average" + (avg ? " " + num(*avg) + " dB" : std::string()) + "</text>\n";
         legend_y += 44;
         mark_y -= 9;

@@ -16,14 +16,33 @@ std::uint64_t squared_error_c(const std::int16_t* t, const std::int16_t* r, std:
     return sum;
 }
 
+std::uint64_t squared_error8_c(const std::uint8_t* t, const std::uint8_t* r, std::size_t n) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t d = std::int32_t{t[i]} - std::int32_t{r[i]};
+        sum += static_cast<std::uint64_t>(d * d);
+    }
+    return sum;
+}
+
+std::span<const KernelVariant<SquaredError8Fn>> squared_error8_variants() {
+    static const std::vector<KernelVariant<SquaredError8Fn>> variants =
+        with_plain_variant<SquaredError8Fn>({"plain", Isa::kPlain, squared_error8_c},
+                                            squared_error8_x86_variants());
+    return variants;
+}
+
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
     static const std::vector<KernelVariant<SquaredErrorFn>> variants =
         with_plain_variant<SquaredErrorFn>({"plain", Isa::kPlain, squared_error_c}, squared_error_x86_variants());
     return variants;
 }
 
-double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n, Sse* exact) {
-    static const SquaredErrorFn squared_error = best_variant(squared_error_variants());
+namespace {
+
+// Sums a plane in runs short enough for one 64-bit kernel sum each.
+template <class Sample, class Fn>
+double sum_plane(Fn squared_error, const Sample* t, const Sample* r, std::uint64_t n, Sse* exact) {
     double sse = 0.0;
     Sse sum = 0;
     for (std::uint64_t done = 0; done < n;) {
@@ -35,6 +54,18 @@ double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n, 
     }
     if (exact != nullptr) *exact = sum;
     return sse;
+}
+
+}  // namespace
+
+double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n, Sse* exact) {
+    static const SquaredErrorFn squared_error = best_variant(squared_error_variants());
+    return sum_plane(squared_error, t, r, n, exact);
+}
+
+double plane_sse8(const std::uint8_t* t, const std::uint8_t* r, std::uint64_t n, Sse* exact) {
+    static const SquaredError8Fn squared_error = best_variant(squared_error8_variants());
+    return sum_plane(squared_error, t, r, n, exact);
 }
 
 std::string sse_text(Sse sse) {

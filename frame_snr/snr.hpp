@@ -35,6 +35,16 @@ std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants();
 // The x86 vector versions, listed in the x86 file (none on other processors).
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_x86_variants();
 
+// Exact sum of (t[i] - r[i])^2 over n 8-bit samples, n <= kMaxSseRun. Plain
+// definition.
+std::uint64_t squared_error8_c(const std::uint8_t* t, const std::uint8_t* r, std::size_t n);
+
+using SquaredError8Fn = std::uint64_t (*)(const std::uint8_t* t, const std::uint8_t* r,
+                                          std::size_t n);
+
+std::span<const KernelVariant<SquaredError8Fn>> squared_error8_variants();
+std::span<const KernelVariant<SquaredError8Fn>> squared_error8_x86_variants();
+
 // An exact sum of squared differences of a plane of any length.
 using Sse = unsigned __int128;
 
@@ -43,6 +53,10 @@ using Sse = unsigned __int128;
 // receives the exact sum.
 double plane_sse(const std::int16_t* t, const std::int16_t* r, std::uint64_t n,
                  Sse* exact = nullptr);
+
+// The same for 8-bit samples.
+double plane_sse8(const std::uint8_t* t, const std::uint8_t* r, std::uint64_t n,
+                  Sse* exact = nullptr);
 
 // The decimal digits of an exact sum.
 std::string sse_text(Sse sse);

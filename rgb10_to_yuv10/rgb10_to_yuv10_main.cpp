@@ -2,6 +2,7 @@
 // samples) into Co + 1024, Y, Cg + 1024 frames with the reversible YCoCg-R
 // transform, num_frame frames or until the input ends.
 #include "rgb10_to_yuv10_main.hpp"
+#include "pixel_format.hpp"
 
 #include "convert_driver.hpp"
 #include "frame_file.hpp"
@@ -16,20 +17,24 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
         "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
         "planar Co + 1024, Y, Cg + 1024 with the reversible integer YCoCg-R transform.\n"
         "Converts num_frame frames, or until the input ends when num_frame is negative.\n"
+        "As YUV4MPEG2 (C444p12) the planes are Y, Co + 1024, Cg + 1024.\n"
         "Exit status: 0 on success, 1 on any error.\n",
         ConverterPolicy{.usage_status = 1,
                         .failure_status = 1,
                         .frame_limit = true,
                         .complete_partial_frame = true,
-                        .terse_open_errors = true},
+                        .terse_open_errors = true,
+                        .y4m_output = true},
+        kRgb10,
+        kYuv10,
         true,
-        [](const FrameGeometry& g) { return g.planar16_bytes(); },
-        [](const FrameGeometry&) { return std::uint64_t{0}; },  // converted in place
         [](void* in, void*, const FrameGeometry& g) {
             auto* frame = static_cast<std::uint16_t*>(in);
-            ycocg_r_frame(frame, g);
+            const std::uint64_t above = ycocg_r_frame(frame, g);
             host_to_le16(frame, 3 * g.pixels());
+            return above;
         },
+        kAbove10BitWarning,
         [] { return best_isa(ycocg_r_variants()); },
     };
     return run_converter(converter, argc, argv);

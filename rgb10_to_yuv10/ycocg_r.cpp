@@ -1,6 +1,9 @@
 #include "ycocg_r.hpp"
 
+#include <algorithm>
 #include <vector>
+
+#include "sample_range.hpp"
 
 namespace rawframes {
 
@@ -29,11 +32,22 @@ std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
     return variants;
 }
 
-void ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g) {
-    if (g.height <= 0 || g.width <= 0) return;
+std::uint64_t ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g) {
+    if (g.height <= 0 || g.width <= 0) return 0;
     const std::size_t n = static_cast<std::size_t>(g.pixels());
     static const YCoCgRPlanesFn planes = best_variant(ycocg_r_variants());
-    planes(frame, frame + n, frame + 2 * n, n);
+    // In runs whose samples are still in cache when the transform reads them
+    // after they have been counted.
+    constexpr std::size_t kRun = 8192;
+    std::uint64_t above = 0;
+    std::uint16_t *r = frame, *gp = frame + n, *b = frame + 2 * n;
+    for (std::size_t i = 0; i < n; i += kRun) {
+        const std::size_t m = std::min(kRun, n - i);
+        above += count_above(r + i, m, 1023) + count_above(gp + i, m, 1023) +
+                 count_above(b + i, m, 1023);
+        planes(r + i, gp + i, b + i, m);
+    }
+    return above;
 }
 
 }  // namespace rawframes

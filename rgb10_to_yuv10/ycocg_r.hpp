@@ -30,7 +30,8 @@ std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_x86_variants();
 
 // Transforms one frame of three consecutive planes in place. Only the product of
 // the dimensions matters; when either is zero or negative nothing changes. Uses
-// the fastest version this processor supports.
-void ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g);
+// the fastest version this processor supports. Returns the number of input
+// samples above 1023 (input that is not 10-bit, whose results are clamped).
+std::uint64_t ycocg_r_frame(std::uint16_t* frame, const FrameGeometry& g);
 
 }  // namespace rawframes

@@ -14,10 +14,13 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "buffer.hpp"
+#include "pixel_format.hpp"
 #include "geometry.hpp"
 #include "parse.hpp"
+#include "program_list.hpp"
 #include "support.hpp"
 
 using namespace rawframes;
@@ -34,22 +37,27 @@ struct Program {
     std::function<std::uint64_t(const FrameGeometry&)> out_frame;
 };
 
+// Every program of the suite, each with what the batteries need to know of it.
 std::vector<Program> programs() {
-    return {
-        {"rgb10-to-yuv10",
-         rgb10_to_yuv10(),
-         {0, 1},
-         1,
-         [](const FrameGeometry& g) { return g.planar16_bytes(); }},
-        {"frame-snr", frame_snr(), {0, 1, 255}, 1, nullptr},
-        {"dovrak", dovrak(), {0, 255}, 255,
-         [](const FrameGeometry& g) { return g.yuv420_bytes(); }},
-        {"yuv420-to-rgb",
-         yuv420_to_rgb(),
-         {0, 255},
-         255,
-         [](const FrameGeometry& g) { return g.planar8_bytes(); }},
+    const auto frame = [](const PixelFormat& f) {
+        return [&f](const FrameGeometry& g) { return frame_bytes(f, g); };
     };
+    const std::map<std::string, Program> known = {
+        {"rgb10-to-yuv10", {"", "", {0, 1}, 1, frame(kYuv10)}},
+        {"yuv10-to-rgb10", {"", "", {0, 1, 2}, 1, frame(kRgb10)}},
+        {"frame-snr", {"", "", {0, 1, 255}, 1, nullptr}},
+        {"dovrak", {"", "", {0, 255}, 255, frame(kYuv420)}},
+        {"yuv420-to-rgb", {"", "", {0, 255}, 255, frame(kRgb8)}},
+    };
+    std::vector<Program> all;
+    for (const ProgramEntry& entry : program_list()) {
+        const auto it = known.find(entry.name);
+        if (it == known.end()) throw std::runtime_error(std::string("no battery entry for ") + entry.name);
+        all.push_back(it->second);
+        all.back().name = entry.name;
+        all.back().path = entry.path;
+    }
+    return all;
 }
 
 const char* const kNumbers[] = {"",   "abc",        "-5",          "0",    "99999999999999999999",
@@ -95,7 +103,7 @@ TEST(CliRobustness, HelpAndVersionOnlyAsTheSoleArgument) {
         // With anything else on the line they are ordinary arguments.
         const RunResult extra = run(p.path, {"--help", "x"});
         EXPECT_NE(extra.status, 0) << p.name;
-        EXPECT_NE(extra.out.find("Usage"), std::string::npos) << p.name;
+        EXPECT_NE((extra.out + extra.err).find("Usage"), std::string::npos) << p.name;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "buffer.hpp"
+#include "pixel_format.hpp"
 #include "fp_probe.hpp"
 #include "frame_file.hpp"
 #include "geometry.hpp"
@@ -46,23 +47,23 @@ TEST(ParseInt, OutOfRangeValuesWrapModulo2To32) {
 TEST(Geometry, FrameSizesOfTheThreeFormats) {
     const FrameGeometry even{160, 112};
     EXPECT_EQ(even.pixels(), 17920u);
-    EXPECT_EQ(even.planar16_bytes(), 107520u);
-    EXPECT_EQ(even.planar8_bytes(), 53760u);
-    EXPECT_EQ(even.yuv420_bytes(), 26880u);  // 3 * N / 2
-    EXPECT_EQ(even.yuv420_cr_offset(), 17920u + 4480u);
+    EXPECT_EQ(frame_bytes(kRgb10, even), 107520u);
+    EXPECT_EQ(frame_bytes(kRgb8, even), 53760u);
+    EXPECT_EQ(frame_bytes(kYuv420, even), 26880u);  // 3 * N / 2
+    EXPECT_EQ(plane_offset(kYuv420, even, 2), 17920u + 4480u);
 
     // Odd sizes round the chroma planes up so that every pixel has a sample.
     const FrameGeometry odd{5, 3};
     EXPECT_EQ(odd.chroma_width(), 3u);
     EXPECT_EQ(odd.chroma_height(), 2u);
-    EXPECT_EQ(odd.yuv420_bytes(), 15u + 2u * 6u);
-    EXPECT_EQ(odd.yuv420_cb_offset(), 15u);
-    EXPECT_EQ(odd.yuv420_cr_offset(), 21u);
-    EXPECT_EQ((FrameGeometry{1, 1}.yuv420_bytes()), 3u);
+    EXPECT_EQ(frame_bytes(kYuv420, odd), 15u + 2u * 6u);
+    EXPECT_EQ(plane_offset(kYuv420, odd, 1), 15u);
+    EXPECT_EQ(plane_offset(kYuv420, odd, 2), 21u);
+    EXPECT_EQ((frame_bytes(kYuv420, FrameGeometry{1, 1})), 3u);
 
     // Sizes are 64-bit: no wrap past 2^32.
     const FrameGeometry huge{65536, 65536};
-    EXPECT_EQ(huge.planar16_bytes(), 6ull << 32);
+    EXPECT_EQ(frame_bytes(kRgb10, huge), 6ull << 32);
 }
 
 TEST(Geometry, RejectsDimensionsBelowOneAndUnaddressableFrames) {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "rgb10_to_yuv420_kernel.hpp"
+#include "pixel_format.hpp"
 #include "support.hpp"
 #include "transcription.hpp"
 
@@ -45,7 +46,7 @@ std::vector<std::uint8_t> expected_yuv420(const std::vector<std::uint16_t>& rgb,
 
 std::vector<std::uint8_t> convert(std::vector<std::uint16_t> rgb, int w, int h) {
     const FrameGeometry g{w, h};
-    std::vector<std::uint8_t> out(g.yuv420_bytes());
+    std::vector<std::uint8_t> out(frame_bytes(kYuv420, g));
     rgb10_to_yuv420_frame(rgb.data(), out.data(), g);
     return out;
 }

@@ -19,6 +19,9 @@ namespace {
 
 constexpr std::size_t kDefaultPixels = 160 * 112;
 const std::string kHeader = "\nFrame\tSnrY\tSnrU\tSnrV";
+// What frame-snr says when it takes the default size.
+const std::string kDefaultSize =
+    "frame-snr: warning: no size given: assuming the default 160 x 112 (give height and width)\n";
 
 std::string frame_line(int i, const FrameSnr& f) {
     char buf[128];
@@ -111,7 +114,7 @@ TEST_F(FrameSnrCli, ReportForOneFrameWithDefaultGeometry) {
     write_file(reference, le16_bytes(ref));
     const RunResult r = snr({"0"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, kDefaultSize);
     EXPECT_EQ(r.out, kHeader + "\n0\t80.154\t86.1789\t86.1790" +
                          "\n\nAverage SNR Y: 80.1541\nAverage SNR U: 86.1789"
                          "\nAverage SNR V: 86.1789\n");
@@ -191,7 +194,7 @@ TEST_F(FrameSnrCli, NoWholeFrameToComparePrintsNanAndFails) {
     const RunResult r = snr({"0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kHeader + "\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
-    EXPECT_EQ(r.err, "frame-snr: warning: the inputs hold different numbers of frames: compared 0 "
+    EXPECT_EQ(r.err, kDefaultSize + "frame-snr: warning: the inputs hold different numbers of frames: compared 0 "
                      "of the 0 frames of " + target + " with 0 of the 2 frames of " + reference +
                          " (frame skip 0)\nframe-snr: warning: " + target +
                          ": 100 trailing bytes ignored after 0 whole frames of 107520 bytes\n");

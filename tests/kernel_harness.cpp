@@ -6,6 +6,7 @@
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
+#include "ycocg_r_inverse.hpp"
 #include "yuv420_kernel.hpp"
 
 namespace kernel_harness {
@@ -99,6 +100,47 @@ std::vector<Kernel> describe_all() {
         },
         [](YCoCgRPlanesFn fn, std::vector<Guarded>& a, std::size_t n) {
             fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(), n);
+        }));
+    // Inverse YCoCg-R in place: what the forward transform writes of 10-bit
+    // input (which never clamps), or any 16-bit samples (which mostly do).
+    all.push_back(describe<YCoCgRInversePlanesFn>(
+        "ycocg_r_inverse", ycocg_r_inverse_variants(),
+        [](Source& s, std::size_t n) {
+            const bool forward = s.below(2);
+            std::vector<std::uint16_t> p0(n), p1(n), p2(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                p0[i] = static_cast<std::uint16_t>(s.next());
+                p1[i] = static_cast<std::uint16_t>(s.next());
+                p2[i] = static_cast<std::uint16_t>(s.next());
+                if (forward) p0[i] &= 0x3FF, p1[i] &= 0x3FF, p2[i] &= 0x3FF;
+            }
+            if (forward) ycocg_r_planes_c(p0.data(), p1.data(), p2.data(), n);
+            return std::vector<Bytes>{samples16(n, [&](std::size_t i) { return p0[i]; }),
+                                      samples16(n, [&](std::size_t i) { return p1[i]; }),
+                                      samples16(n, [&](std::size_t i) { return p2[i]; }),
+                                      pattern(8)};
+        },
+        [](YCoCgRInversePlanesFn fn, std::vector<Guarded>& a, std::size_t n) {
+            const std::uint64_t clamped =
+                fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(), n);
+            std::memcpy(a[3].as<std::uint8_t>(), &clamped, sizeof clamped);
+        }));
+    // Squared error of 8-bit samples: any bytes, or near-equal ones.
+    all.push_back(describe<SquaredError8Fn>(
+        "squared_error8", squared_error8_variants(),
+        [](Source& s, std::size_t n) {
+            const bool near = s.below(2);
+            Bytes t(n), r(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                r[i] = static_cast<std::uint8_t>(s.next());
+                t[i] = near ? static_cast<std::uint8_t>(r[i] + s.below(5) - 2)
+                            : static_cast<std::uint8_t>(s.next());
+            }
+            return std::vector<Bytes>{t, r, pattern(8)};
+        },
+        [](SquaredError8Fn fn, std::vector<Guarded>& a, std::size_t n) {
+            const std::uint64_t sum = fn(a[0].as<std::uint8_t>(), a[1].as<std::uint8_t>(), n);
+            std::memcpy(a[2].as<std::uint8_t>(), &sum, sizeof sum);
         }));
     // Squared error: small differences, any samples, or one extreme pair
     // (|d| = 65535) among near-equal ones; the sum goes to an 8-byte buffer.

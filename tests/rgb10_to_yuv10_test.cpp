@@ -10,6 +10,7 @@
 
 #include "support.hpp"
 #include "ycocg_r.hpp"
+#include "ycocg_r_inverse.hpp"
 
 using namespace rawframes;
 using namespace testing_support;
@@ -46,23 +47,30 @@ TEST(YCoCgR, KnownSamplesIncludingClampedOnes) {
     }
 }
 
-TEST(YCoCgR, IsExactlyInvertibleForTenBitInput) {
+TEST(YCoCgR, InverseGivesBackEveryTenBitInputAndClampsTheRest) {
+    // A sample of the 2^30 inputs (all of them: ctest --preset long), with the
+    // corners of the cube, through the transform and the plain inverse.
     std::mt19937 rng(1234);
     std::uniform_int_distribution<int> ten_bit(0, 1023);
-    for (int i = 0; i < 200000; ++i) {
-        const Triple in{static_cast<std::uint16_t>(ten_bit(rng)),
-                        static_cast<std::uint16_t>(ten_bit(rng)),
-                        static_cast<std::uint16_t>(ten_bit(rng))};
-        const Triple out = transform_one(in);
-        const int co = out[0] - 1024, y = out[1], cg = out[2] - 1024;
-        const int t = y - (cg >> 1);
-        const int g = cg + t;
-        const int b = t - (co >> 1);
-        const int r = b + co;
-        ASSERT_EQ((Triple{static_cast<std::uint16_t>(r), static_cast<std::uint16_t>(g),
-                          static_cast<std::uint16_t>(b)}),
-                  in);
+    for (int i = 0; i < 300000; ++i) {
+        const Triple in = i < 8 ? Triple{std::uint16_t(i & 1 ? 1023 : 0), std::uint16_t(i & 2 ? 1023 : 0),
+                                         std::uint16_t(i & 4 ? 1023 : 0)}
+                                : Triple{static_cast<std::uint16_t>(ten_bit(rng)),
+                                         static_cast<std::uint16_t>(ten_bit(rng)),
+                                         static_cast<std::uint16_t>(ten_bit(rng))};
+        Triple back = transform_one(in);
+        ASSERT_EQ(ycocg_r_inverse_planes_c(&back[0], &back[1], &back[2], 1), 0u);
+        ASSERT_EQ(back, in);
     }
+    // Values no 10-bit input gives: every result outside 0..1023 is clamped
+    // and counted. (co, y, cg) = (1023, 1023, -1024): t = 1535, g = 511,
+    // b = 1024, r = 2047; all zeros: t = 512, g = -512, b = 1024, r = 0.
+    Triple odd{2047, 1023, 0};
+    EXPECT_EQ(ycocg_r_inverse_planes_c(&odd[0], &odd[1], &odd[2], 1), 2u);
+    EXPECT_EQ(odd, (Triple{1023, 511, 1023}));
+    Triple zeros{0, 0, 0};
+    EXPECT_EQ(ycocg_r_inverse_planes_c(&zeros[0], &zeros[1], &zeros[2], 1), 2u);
+    EXPECT_EQ(zeros, (Triple{0, 0, 1023}));
 }
 
 TEST(YCoCgR, FrameWithNonPositiveDimensionIsLeftAlone) {

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "program_list.hpp"
+
 extern char** environ;
 
 namespace testing_support {
@@ -162,17 +164,26 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
+std::string program_path(const std::string& name) {
+    for (const rawframes::ProgramEntry& p : rawframes::program_list())
+        if (name == p.name) return p.path;
+    throw std::runtime_error("no program " + name);
+}
+
 std::string rgb10_to_yuv10() {
-    return RAWFRAMES_PATH_RGB10_TO_YUV10;
+    return program_path("rgb10-to-yuv10");
+}
+std::string yuv10_to_rgb10() {
+    return program_path("yuv10-to-rgb10");
 }
 std::string frame_snr() {
-    return RAWFRAMES_PATH_FRAME_SNR;
+    return program_path("frame-snr");
 }
 std::string dovrak() {
-    return RAWFRAMES_PATH_DOVRAK;
+    return program_path("dovrak");
 }
 std::string yuv420_to_rgb() {
-    return RAWFRAMES_PATH_YUV420_TO_RGB;
+    return program_path("yuv420-to-rgb");
 }
 
 }  // namespace testing_support

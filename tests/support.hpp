@@ -89,8 +89,10 @@ void for_each_supported(std::span<const rawframes::KernelVariant<Fn>> variants, 
     }
 }
 
-// Paths of the built programs.
+// Paths of the built programs: any by name, and each of them.
+std::string program_path(const std::string& name);
 std::string rgb10_to_yuv10();
+std::string yuv10_to_rgb10();
 std::string frame_snr();
 std::string dovrak();
 std::string yuv420_to_rgb();

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "support.hpp"
+#include "pixel_format.hpp"
 #include "transcription.hpp"
 #include "yuv420_kernel.hpp"
 
@@ -15,7 +16,7 @@ namespace {
 
 std::vector<std::uint8_t> convert(const std::vector<std::uint8_t>& yuv, int w, int h) {
     const FrameGeometry g{w, h};
-    std::vector<std::uint8_t> out(g.planar8_bytes());
+    std::vector<std::uint8_t> out(frame_bytes(kRgb8, g));
     yuv420_to_rgb_frame(yuv.data(), out.data(), g);
     return out;
 }
@@ -103,7 +104,7 @@ TEST(Yuv420ToRgb, ChromaIsReplicatedOverItsBlock) {
     std::mt19937 rng(11);
     for (auto [w, h] :
          {std::pair{1, 1}, std::pair{3, 3}, std::pair{5, 2}, std::pair{2, 5}, std::pair{17, 9}}) {
-        std::vector<std::uint8_t> frame(FrameGeometry{w, h}.yuv420_bytes());
+        std::vector<std::uint8_t> frame(frame_bytes(kYuv420, FrameGeometry{w, h}));
         for (auto& v : frame) v = static_cast<std::uint8_t>(rng());
         EXPECT_EQ(convert(frame, w, h), expected_rgb(frame, w, h)) << w << " x " << h;
     }
@@ -188,7 +189,7 @@ TEST(RoundTrip, OddSizesThroughBothProgramsByteForByte) {
         ASSERT_EQ(run(dovrak(), {dir.path("a.rgb"), dir.path("a.yuv"), W, H}).status, 0);
         ASSERT_EQ(run(yuv420_to_rgb(), {dir.path("a.yuv"), dir.path("b.rgb"), W, H}).status, 0);
         const auto yuv = read_file(dir.path("a.yuv"));
-        ASSERT_EQ(yuv.size(), (FrameGeometry{w, h}.yuv420_bytes()));
+        ASSERT_EQ(yuv.size(), (frame_bytes(kYuv420, FrameGeometry{w, h})));
         EXPECT_EQ(read_file(dir.path("b.rgb")), expected_rgb(yuv, w, h)) << w << " x " << h;
 
         // The 8-bit result stays near the 10-bit source scaled to 8 bits.
@@ -275,8 +276,13 @@ TEST_F(Yuv420ToRgbCli, ReadsWhatDovrakWritesAsYuv4mpeg2AndRefusesMalformedStream
          bad + "the YUV4MPEG2 header is cut short or too long", 0},
         {"YUV4MPEG2 W5 H3\nFRAME\n" + f0 + "FRAMEX\n" + f1, 255,
          bad + "a YUV4MPEG2 frame does not start with a FRAME line", 1},
-        {"YUV4MPEG2 W5 H3\n" + f0, 255, bad + "a YUV4MPEG2 frame does not start with a FRAME line",
-         0},
+        {"YUV4MPEG2 W5 H3\n" + f0 + f1, 255,
+         bad + "a YUV4MPEG2 frame does not start with a FRAME line", 0},
+        // Trailing data too short to be a frame is ignored, whatever it holds.
+        {"YUV4MPEG2 W5 H3\n" + f0, 0,
+         "warning: " + in + ": 27 trailing bytes ignored after 0 whole frames of 27 bytes", 0},
+        {header + "FRAME\n" + f0 + "\nxyz", 0,
+         "warning: " + in + ": 4 trailing bytes ignored after 1 whole frames of 27 bytes", 1},
     };
     for (const Case& c : cases) {
         write_file(in, c.input);

@@ -1,4 +1,5 @@
 #include "yuv420_kernel.hpp"
+#include "pixel_format.hpp"
 
 #include <vector>
 
@@ -53,8 +54,8 @@ void yuv420_to_rgb_frame(const std::uint8_t* in, std::uint8_t* out, const FrameG
     const std::size_t h = static_cast<std::size_t>(g.height);
     const std::size_t n = static_cast<std::size_t>(g.pixels());
     const std::size_t cw = static_cast<std::size_t>(g.chroma_width());
-    const std::uint8_t* cb = in + g.yuv420_cb_offset();
-    const std::uint8_t* cr = in + g.yuv420_cr_offset();
+    const std::uint8_t* cb = in + plane_offset(kYuv420, g, 1);
+    const std::uint8_t* cr = in + plane_offset(kYuv420, g, 2);
     static const Yuv420RowFn row_fn = best_variant(yuv420_row_variants());
     for (std::size_t row = 0; row < h; ++row) {
         const std::size_t at = row * w;

@@ -1,6 +1,7 @@
 // yuv420-to-rgb: converts 8-bit full-range BT.709 YCbCr 4:2:0 frames into 8-bit
 // planar RGB frames.
 #include "yuv420_to_rgb_main.hpp"
+#include "pixel_format.hpp"
 
 #include "convert_driver.hpp"
 #include "yuv420_kernel.hpp"
@@ -16,14 +17,16 @@ int yuv420_to_rgb_main(int argc, char** argv) {
         "Every whole input frame is converted. An input that begins with a YUV4MPEG2\n"
         "header is read as 8-bit 4:2:0 YUV4MPEG2 of the size given.\n"
         "Exit status: 0 on success, 255 on any error.\n",
-        ConverterPolicy{.y4m_input = true},
+        ConverterPolicy{},
+        kYuv420,
+        kRgb8,
         false,
-        [](const FrameGeometry& g) { return g.yuv420_bytes(); },
-        [](const FrameGeometry& g) { return g.planar8_bytes(); },
         [](void* in, void* out, const FrameGeometry& g) {
             yuv420_to_rgb_frame(static_cast<const std::uint8_t*>(in),
                                 static_cast<std::uint8_t*>(out), g);
+            return std::uint64_t{0};
         },
+        "",
         [] { return best_isa(yuv420_row_variants()); },
     };
     return run_converter(converter, argc, argv);

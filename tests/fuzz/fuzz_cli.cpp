@@ -1,4 +1,4 @@
-// Fuzzing of the four programs' argument and file handling, run in-process:
+// Fuzzing of every program's argument and file handling, run in-process:
 // the input chooses a program, its argument strings and the content of its
 // input file. Geometries whose frames would exceed 1 MiB are passed over so that
 // runs stay fast; everything else, including malformed numbers, odd and tiny
@@ -10,11 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "dovrak_main.hpp"
-#include "frame_snr_main.hpp"
 #include "parse.hpp"
-#include "rgb10_to_yuv10_main.hpp"
-#include "yuv420_to_rgb_main.hpp"
+#include "program_list.hpp"
 
 using namespace rawframes;
 
@@ -30,7 +27,9 @@ std::string scratch_path(const char* name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const unsigned program = data[0] % 4;
+    const auto programs = program_list();
+    const ProgramEntry& program = programs[data[0] % programs.size()];
+    const bool two_inputs = std::string(program.name) == "frame-snr";
     std::size_t at = 1;
     // Up to five NUL-terminated argument strings, then the file content.
     std::vector<std::string> words;
@@ -47,10 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(f);
     }
 
-    std::vector<std::string> args{"program", in, program == 1 ? in : out};
+    std::vector<std::string> args{"program", in, two_inputs ? in : out};
     args.insert(args.end(), words.begin(), words.end());
     // Keep the frame buffers small: skip inputs whose geometry would need more.
-    const std::size_t w_at = program == 1 ? 4 : 3;
+    const std::size_t w_at = two_inputs ? 4 : 3;
     if (args.size() > w_at + 1) {
         const long long w = parse_int(args[w_at].c_str()), h = parse_int(args[w_at + 1].c_str());
         if (w > 0 && h > 0 && w * h > (1 << 17)) return 0;
@@ -59,20 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const int argc = static_cast<int>(args.size());
-    switch (program) {
-        case 0:
-            rgb10_to_yuv10_main(argc, argv.data());
-            break;
-        case 1:
-            frame_snr_main(argc, argv.data());
-            break;
-        case 2:
-            dovrak_main(argc, argv.data());
-            break;
-        default:
-            yuv420_to_rgb_main(argc, argv.data());
-            break;
-    }
+    program.main(argc, argv.data());
     std::fflush(stdout);
     ::unlink(in.c_str());
     ::unlink(out.c_str());

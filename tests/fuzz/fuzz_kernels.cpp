@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernel_harness.hpp"
+#include "pixel_format.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "yuv420_kernel.hpp"
 
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           static_cast<std::int32_t>(1 + (n / 26) % 26)};
     std::vector<std::uint16_t> rgb(3 * g.pixels());
     for (auto& v : rgb) v = static_cast<std::uint16_t>(source.next());
-    std::vector<std::uint8_t> yuv(g.yuv420_bytes()), out(g.planar8_bytes());
+    std::vector<std::uint8_t> yuv(frame_bytes(kYuv420, g)), out(frame_bytes(kRgb8, g));
     rgb10_to_yuv420_frame(rgb.data(), yuv.data(), g);
     yuv420_to_rgb_frame(yuv.data(), out.data(), g);
     return 0;
