@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "buffer.hpp"
-#include "pixel_format.hpp"
 #include "cpu.hpp"
 #include "kernel_harness.hpp"
 #include "pipeline.hpp"
+#include "pixel_format.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
@@ -63,30 +63,34 @@ void register_kernels() {
 
 // Runs `frames` frames through a pipeline whose reader and writer do nothing:
 // the slots keep the frames they were given, converted again and again.
-void register_pipeline(const std::string& program, std::uint64_t in_bytes,
-                       std::uint64_t out_bytes,
+void register_pipeline(const std::string& program, std::uint64_t in_bytes, std::uint64_t out_bytes,
                        void (*convert)(std::uint8_t* in, std::uint8_t* out)) {
     for (const std::size_t threads : {1, 2, 4}) {
         const std::string name = "pipeline/" + program + "/threads:" + std::to_string(threads);
-        benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-            FramePipeline pipeline(threads, FramePipeline::full_slots(threads));
-            SlotBuffers slots = allocate_slots(pipeline.slots(), in_bytes, out_bytes);
-            const auto source = ten_bit_planes();
-            for (std::size_t s = 0; s < slots.count(); ++s) {
-                std::memcpy(slots.first[s].get(), source.data(), in_bytes);
-                if (out_bytes != 0) std::memset(slots.second[s].get(), 0, out_bytes);
-            }
-            constexpr std::uint64_t kFrames = 60;
-            const ReadStage read = [](std::size_t, std::uint64_t i) {
-                return FrameRead{i < kFrames ? FrameRead::kFrame : FrameRead::kEnd, {}, {}};
-            };
-            const ConvertStage work = [&](std::size_t slot, std::uint64_t) {
-                convert(slots.first[slot].get(), slots.second[slot].get());
-            };
-            const WriteStage write = [](std::size_t, std::uint64_t) { return true; };
-            for (auto _ : state) benchmark::DoNotOptimize(pipeline.run({&read, 1}, work, write));
-            state.SetItemsProcessed(state.iterations() * kFrames);
-        })->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(
+            name.c_str(),
+            [=](benchmark::State& state) {
+                FramePipeline pipeline(threads, FramePipeline::full_slots(threads));
+                SlotBuffers slots = allocate_slots(pipeline.slots(), in_bytes, out_bytes);
+                const auto source = ten_bit_planes();
+                for (std::size_t s = 0; s < slots.count(); ++s) {
+                    std::memcpy(slots.first[s].get(), source.data(), in_bytes);
+                    if (out_bytes != 0) std::memset(slots.second[s].get(), 0, out_bytes);
+                }
+                constexpr std::uint64_t kFrames = 60;
+                const ReadStage read = [](std::size_t, std::uint64_t i) {
+                    return FrameRead{i < kFrames ? FrameRead::kFrame : FrameRead::kEnd, {}, {}};
+                };
+                const ConvertStage work = [&](std::size_t slot, std::uint64_t) {
+                    convert(slots.first[slot].get(), slots.second[slot].get());
+                };
+                const WriteStage write = [](std::size_t, std::uint64_t) { return true; };
+                for (auto _ : state)
+                    benchmark::DoNotOptimize(pipeline.run({&read, 1}, work, write));
+                state.SetItemsProcessed(state.iterations() * kFrames);
+            })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
 }
 
@@ -95,27 +99,30 @@ void register_pipeline(const std::string& program, std::uint64_t in_bytes,
 int main(int argc, char** argv) {
     register_kernels();
     const FrameGeometry g{static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)};
-    register_pipeline("rgb10-to-yuv10", frame_bytes(kRgb10, g), 0, [](std::uint8_t* in, std::uint8_t*) {
-        ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in),
-                      {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
-    });
+    register_pipeline(
+        "rgb10-to-yuv10", frame_bytes(kRgb10, g), 0, [](std::uint8_t* in, std::uint8_t*) {
+            ycocg_r_frame(reinterpret_cast<std::uint16_t*>(in),
+                          {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
+        });
     register_pipeline("dovrak", frame_bytes(kRgb10, g), frame_bytes(kYuv420, g),
                       [](std::uint8_t* in, std::uint8_t* out) {
-                          rgb10_to_yuv420_frame(reinterpret_cast<std::uint16_t*>(in), out,
-                                       {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
+                          rgb10_to_yuv420_frame(
+                              reinterpret_cast<std::uint16_t*>(in), out,
+                              {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
                       });
     register_pipeline("yuv420-to-rgb", frame_bytes(kYuv420, g), frame_bytes(kRgb8, g),
                       [](std::uint8_t* in, std::uint8_t* out) {
-                          yuv420_to_rgb_frame(in, out, {static_cast<std::int32_t>(kW),
-                                                        static_cast<std::int32_t>(kH)});
+                          yuv420_to_rgb_frame(
+                              in, out,
+                              {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)});
                       });
-    register_pipeline("frame-snr", frame_bytes(kRgb10, g), frame_bytes(kRgb10, g),
-                      [](std::uint8_t* t, std::uint8_t* r) {
-                          benchmark::DoNotOptimize(measure_frame(
-                              reinterpret_cast<const std::int16_t*>(t),
-                              reinterpret_cast<const std::int16_t*>(r),
-                              {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)}));
-                      });
+    register_pipeline(
+        "frame-snr", frame_bytes(kRgb10, g), frame_bytes(kRgb10, g),
+        [](std::uint8_t* t, std::uint8_t* r) {
+            benchmark::DoNotOptimize(measure_frame(
+                reinterpret_cast<const std::int16_t*>(t), reinterpret_cast<const std::int16_t*>(r),
+                {static_cast<std::int32_t>(kW), static_cast<std::int32_t>(kH)}));
+        });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

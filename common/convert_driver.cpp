@@ -44,8 +44,8 @@ bool ends_with(const std::string& s, const std::string& tail) {
 int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const ConverterPolicy& policy = converter.policy;
     const std::string usage = usage_text(converter, argv[0]);
-    const std::string help =
-        std::string(converter.description) + kRunOptionsHelp + (policy.y4m_output ? kY4mOptionsHelp : "");
+    const std::string help = std::string(converter.description) + kRunOptionsHelp +
+                             (policy.y4m_output ? kY4mOptionsHelp : "");
     const ProgramInfo info{converter.program, usage.c_str(), help.c_str(), converter.kernels(),
                            policy.failure_status};
     if (const auto status = program_preamble(argc, argv, info)) return *status;
@@ -69,8 +69,8 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const char* in_path = line.positional[0];
     const char* out_path = line.positional[1];
     const bool y4m_out =
-        policy.y4m_output && (line.has(kY4mOption.name) || line.has(kFpsOption.name) ||
-                              ends_with(out_path, ".y4m"));
+        policy.y4m_output &&
+        (line.has(kY4mOption.name) || line.has(kFpsOption.name) || ends_with(out_path, ".y4m"));
     auto fail = [&](const std::string& what, const std::string& reason) {
         report_error(converter.program, what, reason);
         return policy.failure_status;
@@ -84,14 +84,15 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     FrameGeometry geometry{parse_int(line.positional[2]), parse_int(line.positional[3])};
     // A negative count reads as a very large one: convert until the input ends.
     const std::optional<std::uint64_t> limit =
-        policy.frame_limit
-            ? std::optional<std::uint64_t>(static_cast<std::uint32_t>(parse_int(line.positional[4])))
-            : std::nullopt;
+        policy.frame_limit ? std::optional<std::uint64_t>(
+                                 static_cast<std::uint32_t>(parse_int(line.positional[4])))
+                           : std::nullopt;
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
 
     const std::uint64_t in_bytes = frame_bytes(converter.input, geometry);
-    const std::uint64_t out_bytes = converter.in_place ? 0 : frame_bytes(converter.output, geometry);
+    const std::uint64_t out_bytes =
+        converter.in_place ? 0 : frame_bytes(converter.output, geometry);
     SlotBuffers buffers =
         allocate_slots(FramePipeline::full_slots(options.threads), in_bytes, out_bytes);
     if (buffers.count() == 0)
@@ -154,9 +155,10 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     const ConvertStage convert = [&](std::size_t slot, std::uint64_t) {
         void* in = buffers.first[slot].get();
-        if (converter.input.sample_bytes == 2) le16_to_host(static_cast<std::uint16_t*>(in), in_bytes / 2);
-        counts[slot] =
-            converter.convert(in, converter.in_place ? nullptr : buffers.second[slot].get(), geometry);
+        if (converter.input.sample_bytes == 2)
+            le16_to_host(static_cast<std::uint16_t*>(in), in_bytes / 2);
+        counts[slot] = converter.convert(
+            in, converter.in_place ? nullptr : buffers.second[slot].get(), geometry);
     };
     const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
         if (!warnings[slot].empty()) {

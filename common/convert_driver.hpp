@@ -14,8 +14,8 @@ namespace rawframes {
 
 // What differs between the converters beyond their frame formats.
 struct ConverterPolicy {
-    int usage_status = 255;    // after the usage message
-    int failure_status = 255;  // after any other failure
+    int usage_status = 255;        // after the usage message
+    int failure_status = 255;      // after any other failure
     bool usage_to_stderr = false;  // the usage text goes to standard error
     // A fifth argument num_frame limits the frames converted (negative: no
     // limit), and exactly five arguments are required; otherwise at least four,

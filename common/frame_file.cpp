@@ -185,7 +185,8 @@ int OutputFile::truncate() {
 }
 
 bool same_destination(int a, int b) {
-    struct stat sa {}, sb {}, null {};
+    struct stat sa {
+    }, sb{}, null{};
     if (a < 0 || b < 0 || ::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0) return false;
     if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return false;
     return !(S_ISCHR(sa.st_mode) && ::stat("/dev/null", &null) == 0 && null.st_rdev == sa.st_rdev);

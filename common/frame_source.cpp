@@ -11,8 +11,8 @@ namespace rawframes {
 std::string FrameSource::start(FrameGeometry& g) {
     const std::size_t magic = sizeof kY4mMagic - 1;
     std::string head(magic, '\0');
-    const Transfer got = file_.is_stream() ? file_.read(head.data(), magic)
-                                           : file_.read_at(head.data(), magic, 0);
+    const Transfer got =
+        file_.is_stream() ? file_.read(head.data(), magic) : file_.read_at(head.data(), magic, 0);
     if (got.error != 0) return error_text(got.error);
     head.resize(got.bytes);
     if (head != kY4mMagic || !has_y4m_form(format_)) {
@@ -124,8 +124,9 @@ FrameRead FrameSource::read(std::uint64_t index, std::uint8_t* frame) {
         return {FrameRead::kEnd, {}, {}};
     }
     if (counted_) {
-        const Transfer got = index == next_ ? read_raw(frame, frame_bytes_)
-                                            : file_.read_at(frame, frame_bytes_, index * frame_bytes_);
+        const Transfer got = index == next_
+                                 ? read_raw(frame, frame_bytes_)
+                                 : file_.read_at(frame, frame_bytes_, index * frame_bytes_);
         if (got.error != 0) return failure(error_text(got.error));
         last_read_ = got.bytes;
         if (got.bytes != frame_bytes_)

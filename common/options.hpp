@@ -23,7 +23,7 @@ inline constexpr OptionSpec kThreadsOption{"threads", true};
 inline constexpr OptionSpec kNoProgressOption{"no-progress", false};
 
 struct CommandLine {
-    std::vector<const char*> positional;  // after the program name
+    std::vector<const char*> positional;                     // after the program name
     std::vector<std::pair<std::string, std::string>> given;  // name, value ("" for flags)
     std::string error;  // why the options are unusable, or empty
 

@@ -21,7 +21,7 @@ struct PlaneInfo {
 };
 
 struct PixelFormat {
-    const char* name;  // as --format names it
+    const char* name;            // as --format names it
     std::uint32_t sample_bytes;  // 1, or 2 for 16-bit little-endian samples
     // Planes 1 and 2 hold one sample per 2 x 2 block: CW x CH samples with
     // CW = (W + 1) / 2 and CH = (H + 1) / 2, so odd sizes cover every pixel.
@@ -38,8 +38,8 @@ struct PixelFormat {
 };
 
 // 10-bit R, G, B in 16-bit samples.
-inline constexpr PixelFormat kRgb10{
-    "rgb10", 2, false, {{{"R", 1023}, {"G", 1023}, {"B", 1023}}}, {}, "", "", {{0, 1, 2}}};
+inline constexpr PixelFormat kRgb10{"rgb10", 2,  false, {{{"R", 1023}, {"G", 1023}, {"B", 1023}}},
+                                    {},      "", "",    {{0, 1, 2}}};
 // Co + 1024, Y, Cg + 1024 of the reversible YCoCg-R transform in 16-bit
 // samples; as y4m, 12- or 16-bit 4:4:4 with the planes Y, Co + 1024, Cg + 1024.
 inline constexpr PixelFormat kYuv10{"yuv10",
@@ -51,8 +51,8 @@ inline constexpr PixelFormat kYuv10{"yuv10",
                                     "444p12 XYSCSS=444P12 XCOLORRANGE=FULL",
                                     {{1, 0, 2}}};
 // 8-bit R, G, B.
-inline constexpr PixelFormat kRgb8{
-    "rgb8", 1, false, {{{"R", 255}, {"G", 255}, {"B", 255}}}, {}, "", "", {{0, 1, 2}}};
+inline constexpr PixelFormat kRgb8{"rgb8", 1,  false, {{{"R", 255}, {"G", 255}, {"B", 255}}},
+                                   {},     "", "",    {{0, 1, 2}}};
 // 8-bit full-range Y, Cb, Cr 4:2:0.
 inline constexpr PixelFormat kYuv420{"yuv420",
                                      1,

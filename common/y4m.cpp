@@ -82,8 +82,8 @@ std::string check_y4m_stream_header(const std::string& params, const PixelFormat
     if (width != static_cast<std::uint32_t>(g.width) ||
         height != static_cast<std::uint32_t>(g.height))
         return "the YUV4MPEG2 frames are " + std::to_string(width) + " x " +
-               std::to_string(height) + " but the command line gives " +
-               std::to_string(g.width) + " x " + std::to_string(g.height);
+               std::to_string(height) + " but the command line gives " + std::to_string(g.width) +
+               " x " + std::to_string(g.height);
     return {};
 }
 

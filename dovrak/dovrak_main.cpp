@@ -1,12 +1,12 @@
 // dovrak: converts 10-bit planar RGB frames (16-bit little-endian samples) into
 // 8-bit full-range BT.709 YCbCr 4:2:0 frames.
 #include "dovrak_main.hpp"
-#include "pixel_format.hpp"
-
-#include "convert_driver.hpp"
-#include "rgb10_to_yuv420_kernel.hpp"
 
 #include <algorithm>
+
+#include "convert_driver.hpp"
+#include "pixel_format.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 
 namespace rawframes {
 
@@ -29,7 +29,10 @@ int dovrak_main(int argc, char** argv) {
                                          static_cast<std::uint8_t*>(out), g);
         },
         kAbove10BitWarning,
-        [] { return std::max(best_isa(rgb10_to_yuv420_pixels_variants()), best_isa(rgb10_to_yuv420_average_variants())); },
+        [] {
+            return std::max(best_isa(rgb10_to_yuv420_pixels_variants()),
+                            best_isa(rgb10_to_yuv420_average_variants()));
+        },
     };
     return run_converter(converter, argc, argv);
 }

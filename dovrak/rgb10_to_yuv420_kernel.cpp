@@ -1,8 +1,8 @@
 #include "rgb10_to_yuv420_kernel.hpp"
-#include "pixel_format.hpp"
 
 #include <vector>
 
+#include "pixel_format.hpp"
 #include "rgb10_to_yuv420_constants.hpp"
 #include "sample_range.hpp"
 
@@ -45,8 +45,8 @@ YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t
     return c;
 }
 
-void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
-                     std::size_t n) {
+void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                              std::uint8_t* y, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const YCbCrCodes c = rgb10_to_yuv420_pixel(r[i], g[i], b[i]);
         y[i] = c.y;
@@ -55,8 +55,8 @@ void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uin
     }
 }
 
-void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
-                          std::uint8_t* out) {
+void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
+                                   std::size_t width, std::uint8_t* out) {
     const unsigned rows = top == bottom ? 1 : 2;
     std::size_t x = 0, k = 0;
     for (; x + 1 < width; x += 2, ++k) {
@@ -72,17 +72,21 @@ void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t
 
 std::span<const KernelVariant<Rgb10ToYuv420PixelsFn>> rgb10_to_yuv420_pixels_variants() {
     static const std::vector<KernelVariant<Rgb10ToYuv420PixelsFn>> variants =
-        with_plain_variant<Rgb10ToYuv420PixelsFn>({"plain", Isa::kPlain, rgb10_to_yuv420_pixels_c}, rgb10_to_yuv420_pixels_x86_variants());
+        with_plain_variant<Rgb10ToYuv420PixelsFn>({"plain", Isa::kPlain, rgb10_to_yuv420_pixels_c},
+                                                  rgb10_to_yuv420_pixels_x86_variants());
     return variants;
 }
 
 std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_variants() {
     static const std::vector<KernelVariant<Rgb10ToYuv420AverageFn>> variants =
-        with_plain_variant<Rgb10ToYuv420AverageFn>({"plain", Isa::kPlain, rgb10_to_yuv420_average_row_c}, rgb10_to_yuv420_average_x86_variants());
+        with_plain_variant<Rgb10ToYuv420AverageFn>(
+            {"plain", Isa::kPlain, rgb10_to_yuv420_average_row_c},
+            rgb10_to_yuv420_average_x86_variants());
     return variants;
 }
 
-std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g) {
+std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out,
+                                    const FrameGeometry& g) {
     const std::size_t w = static_cast<std::size_t>(g.width);
     const std::size_t h = static_cast<std::size_t>(g.height);
     const std::size_t n = static_cast<std::size_t>(g.pixels());
@@ -93,7 +97,8 @@ std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, con
     std::uint8_t* cb_out = out + plane_offset(kYuv420, g, 1);
     std::uint8_t* cr_out = out + plane_offset(kYuv420, g, 2);
     static const Rgb10ToYuv420PixelsFn pixels = best_variant(rgb10_to_yuv420_pixels_variants());
-    static const Rgb10ToYuv420AverageFn average_row = best_variant(rgb10_to_yuv420_average_variants());
+    static const Rgb10ToYuv420AverageFn average_row =
+        best_variant(rgb10_to_yuv420_average_variants());
     // Each block row depends only on its own two pixel rows, so the per-pixel
     // pass and the averaging run one pair of rows at a time while the rows are
     // still in cache.

@@ -27,20 +27,20 @@ YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t
 
 // Converts n pixels: luma codes go to y, and the full-resolution chroma codes
 // replace the samples in r (Cr code) and b (Cb code).
-void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b, std::uint8_t* y,
-                     std::size_t n);
+void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                              std::uint8_t* y, std::size_t n);
 
 // Averages one row of chroma blocks. `top` and `bottom` are two rows of `width`
 // full-resolution codes (the same row for the last row of an odd height); each
 // output sample is the rounded mean, halves up, of the 4, 2 or 1 codes its block
 // covers inside the frame.
-void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom, std::size_t width,
-                          std::uint8_t* out);
+void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
+                                   std::size_t width, std::uint8_t* out);
 
 using Rgb10ToYuv420PixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                                std::uint8_t* y, std::size_t n);
+                                       std::uint8_t* y, std::size_t n);
 using Rgb10ToYuv420AverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
-                                 std::size_t width, std::uint8_t* out);
+                                        std::size_t width, std::uint8_t* out);
 
 // Every version of the two row functions built into this binary, plain first;
 // the caller checks cpu_supports() before running one.
@@ -55,6 +55,7 @@ std::span<const KernelVariant<Rgb10ToYuv420AverageFn>> rgb10_to_yuv420_average_x
 // and B planes (W x H samples each, host order); the R and B planes are overwritten by chroma
 // codes. `out` receives the whole Yuv420Frame. Returns the number of input samples above 1023
 // (input that is not 10-bit, whose codes are clamped).
-std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out, const FrameGeometry& g);
+std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out,
+                                    const FrameGeometry& g);
 
 }  // namespace rawframes

@@ -91,7 +91,7 @@ RF_AVX512 inline __m512i join(__m256i lo, __m256i hi) {
 }  // namespace
 
 RF_AVX2 void rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                                std::uint8_t* y, std::size_t n) {
+                                         std::uint8_t* y, std::size_t n) {
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const Codes4 a = pixels4(r + i, g + i, b + i);
@@ -104,8 +104,8 @@ RF_AVX2 void rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* 
     if (i < n) rgb10_to_yuv420_pixels_c(r + i, g + i, b + i, y + i, n - i);
 }
 
-RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                                    std::uint8_t* y, std::size_t n) {
+RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16_t* g,
+                                             std::uint16_t* b, std::uint8_t* y, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const Codes8 a = pixels8(r + i, g + i, b + i);
@@ -120,7 +120,7 @@ RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16
 }
 
 RF_AVX2 void rgb10_to_yuv420_average_row_avx2(const std::uint16_t* top, const std::uint16_t* bottom,
-                                     std::size_t width, std::uint8_t* out) {
+                                              std::size_t width, std::uint8_t* out) {
     if (top == bottom) {
         rgb10_to_yuv420_average_row_c(top, bottom, width, out);
         return;

@@ -49,8 +49,8 @@ constexpr OptionSpec kCsvOption{"csv", true};
 constexpr OptionSpec kJsonOption{"json", true};
 constexpr OptionSpec kPlotOption{"plot", true};
 constexpr OptionSpec kFormatOption{"format", true};
-constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption, kCsvOption, kJsonOption,
-                                   kPlotOption, kFormatOption};
+constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption, kCsvOption,
+                                   kJsonOption,    kPlotOption,       kFormatOption};
 constexpr const char* kReportOptionsHelp =
     "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
     "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
@@ -83,14 +83,16 @@ int run(int argc, char** argv) {
     const PixelFormat* format = &kYuv10;
     if (const auto name = line.value(kFormatOption.name); name && usage_error.empty()) {
         format = find_pixel_format(*name);
-        if (format == nullptr)
-            usage_error = "unknown --format '" + *name + "': expected yuv10, rgb10, rgb8 or yuv420";
+        if (format == nullptr) {
+            usage_error = "unknown --format '" + *name + "': expected";
+            for (const PixelFormat* f : pixel_formats())
+                usage_error += std::string(f == pixel_formats().front() ? " " : ", ") + f->name;
+        }
     }
     const std::size_t count = line.positional.size();
     if (usage_error.empty() && count < 3)
         usage_error = "target_file, reference_file and frame_skip are needed";
-    if (usage_error.empty() && count == 4)
-        usage_error = "a height was given without a width";
+    if (usage_error.empty() && count == 4) usage_error = "a height was given without a width";
     if (!usage_error.empty()) {
         std::printf(kUsage, argv[0]);
         std::fflush(stdout);
@@ -141,7 +143,8 @@ int run(int argc, char** argv) {
     // A YUV4MPEG2 input states its size; raw ones take the default when none
     // is given.
     FrameSource target_frames(target, *format), reference_frames(reference, *format);
-    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+    for (auto [source, file] :
+         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
         if (const std::string why = source->start(geometry); !why.empty())
             return fail("cannot read " + file->path(), why);
     }
@@ -153,7 +156,8 @@ int run(int argc, char** argv) {
     }
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
-    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+    for (auto [source, file] :
+         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
         if (source->starts_like_y4m())
             report_error(kProgram, "warning: " + file->path(),
                          std::string("it begins like a YUV4MPEG2 stream but is read as raw ") +
@@ -170,7 +174,8 @@ int run(int argc, char** argv) {
 
     // Seekable files are measured before any report line; streams are read
     // until they end.
-    for (auto [source, file] : {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
+    for (auto [source, file] :
+         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
         if (const std::string why = source->set_geometry(geometry); !why.empty())
             return fail("cannot measure " + file->path(), why);
         if (file->is_stream()) file->set_cancel_fd(pipeline.stop_fd());
@@ -201,8 +206,8 @@ int run(int argc, char** argv) {
             return fail("cannot write " + r.file.path(), error_text(e));
     }
 
-    const ReportInfo info{target.path(), reference.path(), layout, geometry.width, geometry.height,
-                          frame_skip};
+    const ReportInfo info{target.path(),  reference.path(), layout,
+                          geometry.width, geometry.height,  frame_skip};
     ReportSummary summary(layout);
     PlotSeries series;
     bool first_row = true;
@@ -280,14 +285,14 @@ int run(int argc, char** argv) {
         }
         const std::uint64_t k = summary.frames();
         if (t_frames != (r_frames + step - 1) / step)
-            report_line(kProgram, "warning: the inputs hold different numbers of frames: compared " +
-                                      std::to_string(k) + " of the " + std::to_string(t_frames) +
-                                      " frames of " + target.path() + " with " +
-                                      std::to_string(k) + " of the " + std::to_string(r_frames) +
-                                      " frames of " + reference.path() + " (frame skip " +
-                                      std::to_string(frame_skip) + ")");
-        for (auto [file, frames, trailing] : {std::tuple{&target, t_frames, t_trailing},
-                                              {&reference, r_frames, r_trailing}}) {
+            report_line(kProgram,
+                        "warning: the inputs hold different numbers of frames: compared " +
+                            std::to_string(k) + " of the " + std::to_string(t_frames) +
+                            " frames of " + target.path() + " with " + std::to_string(k) +
+                            " of the " + std::to_string(r_frames) + " frames of " +
+                            reference.path() + " (frame skip " + std::to_string(frame_skip) + ")");
+        for (auto [file, frames, trailing] :
+             {std::tuple{&target, t_frames, t_trailing}, {&reference, r_frames, r_trailing}}) {
             if (trailing != 0)
                 report_error(kProgram, "warning: " + file->path(),
                              std::to_string(trailing) + " trailing bytes ignored after " +

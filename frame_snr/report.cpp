@@ -68,11 +68,20 @@ std::string xml_text(const std::string& text) {
     std::string out;
     for (const unsigned char c : valid_utf8(text)) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c < 0x20 ? '?' : static_cast<char>(c);
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c < 0x20 ? '?' : static_cast<char>(c);
         }
     }
     return out;
@@ -99,7 +108,11 @@ std::string valid_utf8(const std::string& s) {
     const std::size_t n = s.size();
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = p[i];
-        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        std::size_t len = c < 0x80           ? 1
+                          : (c >> 5) == 0x6  ? 2
+                          : (c >> 4) == 0xE  ? 3
+                          : (c >> 3) == 0x1E ? 4
+                                             : 0;
         std::uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
         bool ok = len != 0 && i + len <= n;
         for (std::size_t k = 1; ok && k < len; ++k) {
@@ -125,7 +138,8 @@ ReportLayout report_layout(const PixelFormat& format) {
     ReportLayout l;
     l.format = &format;
     l.classic = &format == &kYuv10;
-    l.plane = l.classic ? std::array<std::uint32_t, 3>{1, 0, 2} : std::array<std::uint32_t, 3>{0, 1, 2};
+    l.plane =
+        l.classic ? std::array<std::uint32_t, 3>{1, 0, 2} : std::array<std::uint32_t, 3>{0, 1, 2};
     return l;
 }
 
@@ -216,9 +230,10 @@ std::string text_header(const ReportLayout& layout) {
 
 std::string text_line(const ReportLayout& layout, std::uint64_t frame, const FrameFigures& f) {
     char line[160];
-    std::snprintf(line, sizeof line,
-                  layout.classic ? "\n%" PRIu64 "\t%.3f\t%.4f\t%.4f" : "\n%" PRIu64 "\t%.4f\t%.4f\t%.4f",
-                  frame, f[0].snr, f[1].snr, f[2].snr);
+    std::snprintf(
+        line, sizeof line,
+        layout.classic ? "\n%" PRIu64 "\t%.3f\t%.4f\t%.4f" : "\n%" PRIu64 "\t%.4f\t%.4f\t%.4f",
+        frame, f[0].snr, f[1].snr, f[2].snr);
     return line;
 }
 
@@ -284,7 +299,8 @@ std::string json_end(const ReportInfo& info, const ReportSummary& summary) {
 void PlotSeries::merge_pairs() {
     std::vector<Bucket> merged;
     for (const Bucket& b : buckets_) {
-        const std::uint64_t start = first_frame_ + (b.first_frame - first_frame_) / (2 * span_) * 2 * span_;
+        const std::uint64_t start =
+            first_frame_ + (b.first_frame - first_frame_) / (2 * span_) * 2 * span_;
         if (merged.empty() || merged.back().first_frame != start) {
             merged.push_back(b);
             merged.back().first_frame = start;
@@ -364,10 +380,11 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
         return std::string(b);
     };
 
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
-                    "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
-                    "<rect width=\"960\" height=\"540\" fill=\"white\"/>\n";
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
+        "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        "<rect width=\"960\" height=\"540\" fill=\"white\"/>\n";
     s += "<text x=\"480\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">SNR of " +
          xml_text(info.target) + " against " + xml_text(info.reference) + " (" +
          std::to_string(info.width) + " x " + std::to_string(info.height) + ", frame skip " +
@@ -407,8 +424,8 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
             const double x = px(static_cast<double>(b.first_frame));
             if (b.lossless[c]) {
                 marks += "<path d=\"M" + num(x - 4) + " " + num(mark_y) + "h8l-4 7z\" fill=\"" +
-                         colour + "\"><title>frame " + std::to_string(b.first_frame) + ": " +
-                         name + " lossless</title></path>\n";
+                         colour + "\"><title>frame " + std::to_string(b.first_frame) + ": " + name +
+                         " lossless</title></path>\n";
                 pen_down = false;
             }
             if (!b.low[c]) continue;
@@ -434,8 +451,8 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
              "\" y2=\"" + num(legend_y) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
         s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">" + name +
              "</text>\n";
-        s += "<line x1=\"" + num(lx) + "\" x2=\"" + num(lx + 25) + "\" y1=\"" +
-             num(legend_y + 18) + "\" y2=\"" + num(legend_y + 18) + "\" stroke=\"" + colour +
+        s += "<line x1=\"" + num(lx) + "\" x2=\"" + num(lx + 25) + "\" y1=\"" + num(legend_y + 18) +
+             "\" y2=\"" + num(legend_y + 18) + "\" stroke=\"" + colour +
              "\" stroke-dasharray=\"6 4\"/>\n";
         s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 22) + "\">" + name +
              " average" + (avg ? " " + num(*avg) + " dB" : std::string()) + "</text>\n";
@@ -444,8 +461,7 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     }
     const double lx = kLeft + plot_w + 15;
     s += "<path d=\"M" + num(lx + 8) + " " + num(legend_y - 4) + "h8l-4 7z\" fill=\"#555\"/>\n";
-    s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) +
-         "\">lossless frame</text>\n";
+    s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">lossless frame</text>\n";
     s += "</svg>\n";
     return s;
 }

@@ -1,9 +1,9 @@
 #include "snr.hpp"
 
 #include <algorithm>
-#include <vector>
 #include <cfloat>
 #include <cmath>
+#include <vector>
 
 namespace rawframes {
 
@@ -34,7 +34,8 @@ std::span<const KernelVariant<SquaredError8Fn>> squared_error8_variants() {
 
 std::span<const KernelVariant<SquaredErrorFn>> squared_error_variants() {
     static const std::vector<KernelVariant<SquaredErrorFn>> variants =
-        with_plain_variant<SquaredErrorFn>({"plain", Isa::kPlain, squared_error_c}, squared_error_x86_variants());
+        with_plain_variant<SquaredErrorFn>({"plain", Isa::kPlain, squared_error_c},
+                                           squared_error_x86_variants());
     return variants;
 }
 
@@ -129,8 +130,8 @@ FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference
     FrameSnr f;
     f.u = static_cast<float>(
         snr_db(plane_sse(target, reference, n, &f.sse_u), width, height, kChromaPeakSquared));
-    f.y = snr_db(plane_sse(target + n, reference + n, n, &f.sse_y), width, height,
-                 kLumaPeakSquared);
+    f.y =
+        snr_db(plane_sse(target + n, reference + n, n, &f.sse_y), width, height, kLumaPeakSquared);
     f.v = snr_db(plane_sse(target + 2 * n, reference + 2 * n, n, &f.sse_v), width, height,
                  kChromaPeakSquared);
     return f;

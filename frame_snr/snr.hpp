@@ -66,9 +66,9 @@ std::string sse_text(Sse sse);
 double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_squared);
 
 struct FrameSnr {
-    double y = 0;  // plane 1
-    float u = 0;   // plane 0
-    double v = 0;  // plane 2
+    double y = 0;                         // plane 1
+    float u = 0;                          // plane 0
+    double v = 0;                         // plane 2
     Sse sse_y = 0, sse_u = 0, sse_v = 0;  // exact squared errors; 0: identical planes
 };
 

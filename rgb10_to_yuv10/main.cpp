@@ -1,5 +1,5 @@
-#include "rgb10_to_yuv10_main.hpp"
 #include "process.hpp"
+#include "rgb10_to_yuv10_main.hpp"
 
 int main(int argc, char** argv) {
     rawframes::ensure_standard_descriptors();

@@ -2,10 +2,10 @@
 // samples) into Co + 1024, Y, Cg + 1024 frames with the reversible YCoCg-R
 // transform, num_frame frames or until the input ends.
 #include "rgb10_to_yuv10_main.hpp"
-#include "pixel_format.hpp"
 
 #include "convert_driver.hpp"
 #include "frame_file.hpp"
+#include "pixel_format.hpp"
 #include "ycocg_r.hpp"
 
 namespace rawframes {

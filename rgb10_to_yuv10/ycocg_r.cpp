@@ -28,7 +28,8 @@ void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std:
 
 std::span<const KernelVariant<YCoCgRPlanesFn>> ycocg_r_variants() {
     static const std::vector<KernelVariant<YCoCgRPlanesFn>> variants =
-        with_plain_variant<YCoCgRPlanesFn>({"plain", Isa::kPlain, ycocg_r_planes_c}, ycocg_r_x86_variants());
+        with_plain_variant<YCoCgRPlanesFn>({"plain", Isa::kPlain, ycocg_r_planes_c},
+                                           ycocg_r_x86_variants());
     return variants;
 }
 

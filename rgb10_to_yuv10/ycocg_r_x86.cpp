@@ -91,9 +91,9 @@ RF_AVX512 void ycocg_r_planes_avx512(std::uint16_t* r, std::uint16_t* g, std::ui
         const __m512i B = _mm512_loadu_si512(b + i);
         const Out16 lo = transform16(_mm512_castsi512_si256(R), _mm512_castsi512_si256(G),
                                      _mm512_castsi512_si256(B));
-        const Out16 hi = transform16(_mm512_extracti64x4_epi64(R, 1),
-                                     _mm512_extracti64x4_epi64(G, 1),
-                                     _mm512_extracti64x4_epi64(B, 1));
+        const Out16 hi =
+            transform16(_mm512_extracti64x4_epi64(R, 1), _mm512_extracti64x4_epi64(G, 1),
+                        _mm512_extracti64x4_epi64(B, 1));
         store32(r + i, lo.co, hi.co);
         store32(g + i, lo.y, hi.y);
         store32(b + i, lo.cg, hi.cg);

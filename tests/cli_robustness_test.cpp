@@ -8,18 +8,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
-
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "buffer.hpp"
-#include "pixel_format.hpp"
 #include "geometry.hpp"
 #include "parse.hpp"
+#include "pixel_format.hpp"
 #include "program_list.hpp"
 #include "support.hpp"
 
@@ -52,7 +51,8 @@ std::vector<Program> programs() {
     std::vector<Program> all;
     for (const ProgramEntry& entry : program_list()) {
         const auto it = known.find(entry.name);
-        if (it == known.end()) throw std::runtime_error(std::string("no battery entry for ") + entry.name);
+        if (it == known.end())
+            throw std::runtime_error(std::string("no battery entry for ") + entry.name);
         all.push_back(it->second);
         all.back().name = entry.name;
         all.back().path = entry.path;
@@ -86,15 +86,17 @@ TEST(CliRobustness, HelpAndVersionOnlyAsTheSoleArgument) {
         unknown.environment = {"RAWFRAMES_ISA=sse9"};
         const RunResult bad_isa = run(p.path, {"--version"}, {}, unknown);
         EXPECT_EQ(bad_isa.status, p.failed) << p.name;
-        EXPECT_EQ(bad_isa.err, p.name + ": unknown instruction set 'sse9' in RAWFRAMES_ISA "
-                                        "(plain, avx2 or avx512)\n");
+        EXPECT_EQ(bad_isa.err, p.name +
+                                   ": unknown instruction set 'sse9' in RAWFRAMES_ISA "
+                                   "(plain, avx2 or avx512)\n");
         // Help or version that cannot be written is a failure, not a success.
         Launch full;
         full.stdout_file = "/dev/full";
         for (const char* info : {"--help", "--version"}) {
             const RunResult r = run(p.path, {info}, {}, full);
             EXPECT_NE(r.status, 0) << p.name << " " << info;
-            EXPECT_EQ(r.err, p.name + ": cannot write to standard output: No space left on device\n");
+            EXPECT_EQ(r.err,
+                      p.name + ": cannot write to standard output: No space left on device\n");
         }
         // A control character in a file name never splits a message.
         const RunResult odd_name = run(p.path, {"no\nsuch\x01", "no\nsuch", "4", "4", "1"});
@@ -257,8 +259,8 @@ TEST(Streams, PipesStandardStreamsOptionsAndThreadCountsGiveWhatFilesGive) {
         if (!p.out_frame) continue;
         const bool rgb10 = p.name == "rgb10-to-yuv10";
         const std::size_t frame = p.name == "yuv420-to-rgb" ? 27 : 90;
-        for (const std::size_t size : {4 * frame, 3 * frame + frame / 2 + 1, frame - 3,
-                                       std::size_t{1}, std::size_t{0}}) {
+        for (const std::size_t size :
+             {4 * frame, 3 * frame + frame / 2 + 1, frame - 3, std::size_t{1}, std::size_t{0}}) {
             const std::string bytes = sample_bytes(size, static_cast<unsigned>(size));
             write_file(in, bytes);
             write_file(dash, bytes);
@@ -267,11 +269,14 @@ TEST(Streams, PipesStandardStreamsOptionsAndThreadCountsGiveWhatFilesGive) {
                 // "N" stands for num_frame, which only rgb10-to-yuv10 takes.
                 const auto args = [&](std::vector<std::string> a) {
                     const auto at = std::find(a.begin(), a.end(), "N");
-                    if (rgb10) *at = limit;
-                    else a.erase(at);
+                    if (rgb10)
+                        *at = limit;
+                    else
+                        a.erase(at);
                     return a;
                 };
-                const RunResult want = run(p.path, args({in, out, "5", "3", "N", "--threads", "1"}));
+                const RunResult want =
+                    run(p.path, args({in, out, "5", "3", "N", "--threads", "1"}));
                 const std::vector<std::uint8_t> want_out = read_file(out);
                 const std::string what = p.name + " " + std::to_string(size) + " bytes";
                 ASSERT_EQ(want.status, 0) << what << want.err;
@@ -317,7 +322,8 @@ TEST(Streams, FrameSnrReadsEitherInputAsAStreamWithAnyThreadCount) {
     // reference's end and one that does not.
     ScratchDir dir;
     const std::string target = dir.path("t.yuv"), reference = dir.path("r.yuv");
-    const std::string t_bytes = sample_bytes(3 * 90 + 50, 1), r_bytes = sample_bytes(7 * 90 + 89, 2);
+    const std::string t_bytes = sample_bytes(3 * 90 + 50, 1),
+                      r_bytes = sample_bytes(7 * 90 + 89, 2);
     write_file(target, t_bytes);
     write_file(reference, r_bytes);
     for (const char* skip : {"0", "1", "2", "5"}) {
@@ -329,10 +335,12 @@ TEST(Streams, FrameSnrReadsEitherInputAsAStreamWithAnyThreadCount) {
             std::string piped;  // the input given as -
         };
         const std::vector<Variant> variants = {
-            {{"-", reference, skip, "3", "5", "--threads", "1"}, Launch::input_bytes(t_bytes),
+            {{"-", reference, skip, "3", "5", "--threads", "1"},
+             Launch::input_bytes(t_bytes),
              target},
             {{target, "-", skip, "--threads=3", "3", "5"}, Launch::input_bytes(r_bytes), reference},
-            {{"--threads", "8", target, "-", skip, "3", "5"}, Launch::input_file(reference),
+            {{"--threads", "8", target, "-", skip, "3", "5"},
+             Launch::input_file(reference),
              reference},
             {{target, reference, skip, "3", "5", "--threads", "2"}, {}, "none"},
         };

@@ -43,6 +43,12 @@ run_both y4m dovrak/dovrak clip.rgb10 OUT $W $H --y4m
 run_both rgb8 yuv420_to_rgb/yuv420-to-rgb clip.yuv420 OUT $W $H
 run_both back8 yuv420_to_rgb/yuv420-to-rgb yuv420 OUT $W $H
 run_both oddback8 yuv420_to_rgb/yuv420-to-rgb odd420 OUT 37 23
+run_both yuv10y4m rgb10_to_yuv10/rgb10-to-yuv10 clip.rgb10 OUT $W $H -1 --y4m
+run_both back10 yuv10_to_rgb10/yuv10-to-rgb10 altered10 OUT $W $H
+run_both back10y4m yuv10_to_rgb10/yuv10-to-rgb10 yuv10y4m OUT $W $H
 run_both report frame_snr/frame-snr altered10 yuv10 0 $H $W --csv OUT
 run_both json frame_snr/frame-snr altered10 yuv10 1 $H $W --json -
+run_both rgb10json frame_snr/frame-snr back10 clip.rgb10 0 $H $W --format rgb10 --json -
+run_both rgb8csv frame_snr/frame-snr back8 rgb8 0 $H $W --format rgb8 --csv -
+run_both yuv420json frame_snr/frame-snr yuv420 clip.yuv420 0 $H $W --format yuv420 --json -
 echo "the native and cross-built programs agree byte for byte"

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <random>
 
-#include "rgb10_to_yuv420_kernel.hpp"
 #include "pixel_format.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
 #include "support.hpp"
 #include "transcription.hpp"
 
@@ -208,4 +208,3 @@ TEST_F(DovrakCli, NeverOverwritesItsInputAndReportsFailedWrites) {
     EXPECT_EQ(full.status, 255);
     EXPECT_EQ(full.err, "dovrak: cannot write /dev/full: No space left on device\n");
 }
-

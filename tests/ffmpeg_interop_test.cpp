@@ -129,9 +129,8 @@ TEST(FfmpegInterop, StreamRecipesNeedNoIntermediateFile) {
     // frame-snr with its reference from a pipe gives the report of the files.
     const RunResult from_files =
         run(frame_snr(), {dir.path("file.yuv10"), dir.path("file.yuv10"), "1", "240", "320"});
-    const RunResult piped = sh(make_rgb10 + "- | " + rgb10_to_yuv10() +
-                               " - - 320 240 -1 | " + frame_snr() + " " +
-                               dir.path("file.yuv10") + " - 1 240 320");
+    const RunResult piped = sh(make_rgb10 + "- | " + rgb10_to_yuv10() + " - - 320 240 -1 | " +
+                               frame_snr() + " " + dir.path("file.yuv10") + " - 1 240 320");
     EXPECT_EQ(piped.out, from_files.out);
     // Target frame i against reference frame 2i: frames 0, 1 and 2 of 5.
     EXPECT_NE(piped.out.find("\n0\t0.000\t"), std::string::npos) << piped.out;
@@ -148,9 +147,61 @@ TEST(FfmpegInterop, StreamRecipesNeedNoIntermediateFile) {
     const RunResult probe = sh(ffmpeg + " -v info -f yuv4mpegpipe -i " + dir.path("out.y4m") +
                                " -frames:v 1 -f null - 2>&1");
     EXPECT_NE(probe.out.find("pc"), std::string::npos) << probe.out;
-    ASSERT_EQ(run(yuv420_to_rgb(), {dir.path("file.yuv"), dir.path("file.rgb"), "320", "240"}).status,
-              0);
+    ASSERT_EQ(
+        run(yuv420_to_rgb(), {dir.path("file.yuv"), dir.path("file.rgb"), "320", "240"}).status, 0);
     sh(ffmpeg + " -v error -f rawvideo -pix_fmt yuv420p -s 320x240 -i " + dir.path("file.yuv") +
        " -f yuv4mpegpipe - | " + yuv420_to_rgb() + " - - 320 240 > " + dir.path("y4m.rgb"));
     EXPECT_EQ(read_file(dir.path("y4m.rgb")), read_file(dir.path("file.rgb")));
+}
+
+TEST(FfmpegInterop, ExperimentLoopThroughEncodersAndBack) {
+    // The README's loop: 10-bit RGB to YCoCg-R y4m, an encoder, the decoder
+    // back to y4m, the inverse to RGB, and the measurement. Lossless through
+    // ffv1 gives back the source exactly; x265 (12-bit 4:4:4) and x264 (the
+    // 4:2:0 route of dovrak) are measured.
+    const std::string ffmpeg = find_ffmpeg();
+    if (ffmpeg.empty())
+        GTEST_SKIP() << "ffmpeg is not installed; the experiment recipes are not checked";
+    ScratchDir dir;
+    const std::string ff = ffmpeg + " -nostdin -v error -y ";
+    const auto sh = [](const std::string& command) {
+        const RunResult r = run("/bin/sh", {"-c", "set -e; " + command});
+        EXPECT_EQ(r.status, 0) << command << "\n" << r.err;
+        return r;
+    };
+    const std::string src = dir.path("src.rgb10");
+    sh(ff +
+       "-f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 4 "
+       "-vf format=gbrp10le,shuffleplanes=2:0:1 -pix_fmt gbrp10le -f rawvideo " +
+       src);
+    const std::string to_y4m = rgb10_to_yuv10() + " " + src + " - 320 240 -1 --y4m | ";
+    const std::string decode = " -f yuv4mpegpipe -strict -1 - | ";
+
+    sh(to_y4m + ff + "-i - -c:v ffv1 " + dir.path("lossless.mkv"));
+    sh(ff + "-i " + dir.path("lossless.mkv") + decode + yuv10_to_rgb10() + " - " +
+       dir.path("back.rgb10") + " 320 240");
+    EXPECT_EQ(read_file(dir.path("back.rgb10")), read_file(src));
+
+    const RunResult encoders = sh(ff + "-hide_banner -encoders");
+    if (encoders.out.find("libx265") != std::string::npos) {
+        sh(to_y4m + ff + "-i - -c:v libx265 -x265-params log-level=error:crf=8 " +
+           dir.path("x265.mkv"));
+        sh(ff + "-i " + dir.path("x265.mkv") + decode + yuv10_to_rgb10() + " - " +
+           dir.path("x265.rgb10") + " 320 240 2>/dev/null");
+        const RunResult r = sh(frame_snr() + " " + dir.path("x265.rgb10") + " " + src +
+                               " 0 240 320 --format rgb10 --json -");
+        EXPECT_NE(r.out.find("\"format\": \"rgb10\""), std::string::npos);
+        EXPECT_NE(r.out.find("\"summary\": {\"frames\": 4, "), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("\"average\": {\"r\": null"), std::string::npos) << r.out;
+    }
+    if (encoders.out.find("libx264") != std::string::npos) {
+        sh(dovrak() + " " + src + " " + dir.path("src.yuv420") + " 320 240");
+        sh(dovrak() + " " + src + " - 320 240 --y4m | " + ff +
+           "-i - -c:v libx264 -crf 12 -x264-params colormatrix=bt709:range=pc " +
+           dir.path("x264.mkv"));
+        const RunResult r = sh(ff + "-i " + dir.path("x264.mkv") + " -f yuv4mpegpipe - | " +
+                               frame_snr() + " - " + dir.path("src.yuv420") + " 0 --format yuv420");
+        EXPECT_EQ(r.out.rfind("\nFrame\tSnrY\tSnrCb\tSnrCr\n0\t", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("\n3\t"), std::string::npos) << r.out;
+    }
 }

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <random>
+#include <regex>
+#include <sstream>
 
+#include "report.hpp"
 #include "snr.hpp"
 #include "support.hpp"
 
@@ -194,10 +196,13 @@ TEST_F(FrameSnrCli, NoWholeFrameToComparePrintsNanAndFails) {
     const RunResult r = snr({"0"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kHeader + "\n\nAverage SNR Y: nan\nAverage SNR U: nan\nAverage SNR V: nan\n");
-    EXPECT_EQ(r.err, kDefaultSize + "frame-snr: warning: the inputs hold different numbers of frames: compared 0 "
-                     "of the 0 frames of " + target + " with 0 of the 2 frames of " + reference +
-                         " (frame skip 0)\nframe-snr: warning: " + target +
-                         ": 100 trailing bytes ignored after 0 whole frames of 107520 bytes\n");
+    EXPECT_EQ(r.err,
+              kDefaultSize +
+                  "frame-snr: warning: the inputs hold different numbers of frames: compared 0 "
+                  "of the 0 frames of " +
+                  target + " with 0 of the 2 frames of " + reference +
+                  " (frame skip 0)\nframe-snr: warning: " + target +
+                  ": 100 trailing bytes ignored after 0 whole frames of 107520 bytes\n");
 }
 
 TEST_F(FrameSnrCli, UsageOpenErrorsAndBadSizes) {
@@ -235,6 +240,8 @@ TEST_F(FrameSnrCli, SkippedReferenceFramesPastTwoGibibytes) {
     // second target frame is measured against it. The reference is sparse.
     const std::uint64_t frame = 6 * kDefaultPixels;
     const std::uint64_t far = 20001;
+    if (!file_size_allowed((far + 1) * frame))
+        GTEST_SKIP() << "the file-size limit (ulimit -f) forbids the 2 GiB sparse file this needs";
     write_file(target, le16_bytes(std::vector<std::uint16_t>(2 * 3 * kDefaultPixels, 0)));
     {
         const int fd = ::open(reference.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -293,15 +300,18 @@ TEST_F(FrameSnrCli, CsvJsonAndPlotAgreeWithIndependentFigures) {
     }
     EXPECT_FALSE(std::getline(rows, row));
     // The text report's per-frame figures are these values rounded.
-    EXPECT_NE(text.out.find("\n2\t" + [&] {
-        char b[32];
-        std::snprintf(b, sizeof b, "%.3f", db(1023.0 * 1023, 4));
-        return std::string(b);
-    }()), std::string::npos);
+    EXPECT_NE(text.out.find("\n2\t" +
+                            [&] {
+                                char b[32];
+                                std::snprintf(b, sizeof b, "%.3f", db(1023.0 * 1023, 4));
+                                return std::string(b);
+                            }()),
+              std::string::npos);
 
     const RunResult json = snr({"0", "2", "4", "--json", "-", "--csv", dir.path("x.csv")});
     EXPECT_EQ(json.out.find("Frame"), std::string::npos);  // no text report beside it
-    EXPECT_EQ(read_file(dir.path("x.csv")), std::vector<std::uint8_t>(csv.out.begin(), csv.out.end()));
+    EXPECT_EQ(read_file(dir.path("x.csv")),
+              std::vector<std::uint8_t>(csv.out.begin(), csv.out.end()));
     EXPECT_NE(json.out.find("{\"frame\": 0, \"reference_frame\": 0, \"sse\": {\"y\": 0, \"u\": 0, "
                             "\"v\": 0}, \"snr\": {\"y\": null, \"u\": null, \"v\": null}}"),
               std::string::npos)
@@ -311,9 +321,9 @@ TEST_F(FrameSnrCli, CsvJsonAndPlotAgreeWithIndependentFigures) {
         const double v = 10 * std::log10(peak2 * 4 * 2 * 3 / total);
         return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
     };
-    EXPECT_NE(json.out.find("\"global\": {\"y\": " + global(1023.0 * 1023, 5) + ", \"u\": " +
-                            global(2047.0 * 2047, 25) + ", \"v\": " +
-                            global(2047.0 * 2047, 65535.0 * 65535) + "}"),
+    EXPECT_NE(json.out.find("\"global\": {\"y\": " + global(1023.0 * 1023, 5) +
+                            ", \"u\": " + global(2047.0 * 2047, 25) +
+                            ", \"v\": " + global(2047.0 * 2047, 65535.0 * 65535) + "}"),
               std::string::npos)
         << json.out;
     // min and max skip identical planes: U has frame 2 only.
@@ -324,7 +334,8 @@ TEST_F(FrameSnrCli, CsvJsonAndPlotAgreeWithIndependentFigures) {
         EXPECT_EQ(std::system(("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
                                "s=d[\"summary\"]; assert s[\"min\"][\"u\"]==s[\"max\"][\"u\"]; "
                                "assert s[\"min\"][\"y\"]<s[\"max\"][\"y\"]; "
-                               "assert len(d[\"frames\"])==3' " + dir.path("r.json"))
+                               "assert len(d[\"frames\"])==3' " +
+                               dir.path("r.json"))
                                   .c_str()),
                   0);
     }
@@ -365,4 +376,180 @@ TEST_F(FrameSnrCli, PlotIsAnSvgPictureARendererDraws) {
     const std::string png = dir.path("plot.png");
     ASSERT_EQ(std::system(("rsvg-convert -o " + png + " " + svg).c_str()), 0);
     EXPECT_GT(read_file(png).size(), 10000u);
+}
+
+TEST_F(FrameSnrCli, EveryFormatIsMeasuredWithItsPlanesAndPeaks) {
+    // Two frames of each format at 3 x 3; frame 0 is identical, frame 1
+    // differs in the first sample of the first plane by 1 and of the last
+    // plane by 2. SNR = 10 log10(peak^2 n / SSE), n the plane's samples (4 for
+    // the 2 x 2 chroma of 4:2:0); identical planes are inf, and the averages
+    // are means over the frames where the plane differs.
+    struct Case {
+        const char* format;
+        std::vector<std::string> names;
+        double peak;
+        std::size_t last_plane_samples, frame_bytes;
+    };
+    const Case cases[] = {{"rgb10", {"R", "G", "B"}, 1023, 9, 54},
+                          {"rgb8", {"R", "G", "B"}, 255, 9, 27},
+                          {"yuv420", {"Y", "Cb", "Cr"}, 255, 4, 17}};
+    const auto fixed = [](double v) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.4f", v);
+        return std::string(b);
+    };
+    for (const Case& c : cases) {
+        const bool wide = std::string(c.format) == "rgb10";
+        std::vector<std::uint8_t> ref(2 * c.frame_bytes, 50), tgt = ref;
+        const std::size_t last = c.frame_bytes - c.last_plane_samples * (wide ? 2 : 1);
+        tgt[c.frame_bytes] += 1;
+        tgt[c.frame_bytes + last] += 2;
+        write_file(reference, ref);
+        write_file(target, tgt);
+        const double first = 10 * std::log10(c.peak * c.peak * 9 / 1);
+        const double third = 10 * std::log10(c.peak * c.peak * c.last_plane_samples / 4);
+        const std::string report = "\nFrame\tSnr" + c.names[0] + "\tSnr" + c.names[1] + "\tSnr" +
+                                   c.names[2] + "\n0\tinf\tinf\tinf\n1\t" + fixed(first) +
+                                   "\tinf\t" + fixed(third) + "\n\nAverage SNR " + c.names[0] +
+                                   ": " + fixed(first) + "\nAverage SNR " + c.names[1] +
+                                   ": inf\nAverage SNR " + c.names[2] + ": " + fixed(third) + "\n";
+        const RunResult r = snr({"0", "3", "3", "--format", c.format});
+        EXPECT_EQ(r.status, 0) << c.format << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, report) << c.format;
+        const RunResult csv = snr({"0", "3", "3", "--format", c.format, "--csv", "-"});
+        std::string lower = c.names[0] + "," + c.names[1] + "," + c.names[2];
+        for (char& ch : lower) ch = static_cast<char>(std::tolower(ch));
+        EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
+                  "frame,reference_frame,sse_" +
+                      std::regex_replace(lower, std::regex(","), ",sse_") + ",snr_" +
+                      std::regex_replace(lower, std::regex(","), ",snr_"))
+            << c.format;
+        EXPECT_NE(csv.out.find("\n1,1,1,0,4,"), std::string::npos) << csv.out;
+        const RunResult json = snr({"0", "3", "3", "--format", c.format, "--json", "-"});
+        EXPECT_NE(json.out.find(std::string("\"format\": \"") + c.format + "\""),
+                  std::string::npos);
+        // Nothing compared: nan averages, as for the default format.
+        write_file(target, "");
+        EXPECT_NE(snr({"0", "3", "3", "--format", c.format})
+                      .out.find("\n\nAverage SNR " + c.names[0] + ": nan\n"),
+                  std::string::npos);
+    }
+
+    // 4:2:0 from YUV4MPEG2 states its size: no size needed, no warning.
+    std::vector<std::uint8_t> frame(17, 9);
+    const std::string y4m =
+        "YUV4MPEG2 W3 H3 F25:1 C420jpeg\nFRAME\n" + std::string(frame.begin(), frame.end());
+    write_file(target, y4m);
+    frame[16] = 11;
+    write_file(reference, frame);
+    const RunResult r = snr({"0", "--format=yuv420"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("\nFrame\tSnrY\tSnrCb\tSnrCr\n0\tinf\tinf\t" +
+                              fixed(10 * std::log10(255.0 * 255 * 4 / 4)) + "\n",
+                          0),
+              0u)
+        << r.out;
+    // The default format reads 12-bit 4:4:4 y4m with its planes Y, Co, Cg.
+    write_file(target,
+               "YUV4MPEG2 W1 H1 C444p12\nFRAME\n" + std::string("\x01\x00\x02\x00\x03\x00", 6));
+    write_file(reference, std::string("\x02\x00\x01\x00\x03\x00", 6));
+    EXPECT_EQ(snr({"0"}).out.rfind(kHeader + "\n0\t0.000\t0.0000\t0.0000\n", 0), 0u);
+}
+
+TEST_F(FrameSnrCli, UsageErrorsSayWhatWasWrong) {
+    write_file(target, "");
+    write_file(reference, "");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{target}, "target_file, reference_file and frame_skip are needed"},
+        {{target, reference, "0", "112"}, "a height was given without a width"},
+        {{target, reference, "0", "--format", "rgb16"},
+         "unknown --format 'rgb16': expected yuv10, rgb10, rgb8, yuv420"},
+    };
+    for (const auto& [args, why] : cases) {
+        const RunResult r = run(frame_snr(), args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("Usage: "), std::string::npos);
+        EXPECT_EQ(r.err, "frame-snr: " + why + "\n");
+    }
+}
+
+TEST_F(FrameSnrCli, ReportsNeverShareAFileAndAlwaysParse) {
+    // A target whose name is not UTF-8 (and holds U+FFFE): the JSON and the
+    // SVG must still parse.
+    const std::string odd = dir.path("t\xFF\xEF\xBF\xBE.yuv");
+    std::vector<std::uint16_t> ref(3 * 4 * 3, 100), tgt = ref;
+    tgt[5] = 90;
+    write_file(odd, le16_bytes(tgt));
+    write_file(reference, le16_bytes(ref));
+    const std::string json = dir.path("r.json"), svg = dir.path("r.svg");
+    ASSERT_EQ(
+        run(frame_snr(), {odd, reference, "0", "3", "4", "--json", json, "--plot", svg}).status, 0);
+    if (std::system("command -v python3 >/dev/null") == 0) {
+        EXPECT_EQ(std::system(("python3 -c 'import json,sys; json.load(open(sys.argv[1], "
+                               "encoding=\"utf-8\"))' " +
+                               json)
+                                  .c_str()),
+                  0);
+    }
+    if (std::system("command -v xmllint >/dev/null") == 0) {
+        EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0);
+    }
+
+    // Two reports naming one place are refused before anything is written.
+    write_file(target, le16_bytes(tgt));
+    const std::string a = dir.path("a.txt");
+    write_file(a, "keep");
+    ASSERT_EQ(::link(a.c_str(), dir.path("hard.txt").c_str()), 0);
+    Launch into_a;
+    into_a.stdout_file = a;
+    const std::vector<std::pair<std::vector<std::string>, Launch>> clashes = {
+        {{"--csv", a, "--json", a}, {}},
+        {{"--csv", a, "--plot", dir.path("hard.txt")}, {}},
+        {{"--csv", "-", "--json", "/dev/stdout"}, into_a},
+        {{"--json", a}, into_a},
+    };
+    for (const auto& [extra, launch] : clashes) {
+        write_file(a, "keep");
+        std::vector<std::string> args{target, reference, "0", "3", "4"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = run(frame_snr(), args, {}, launch);
+        EXPECT_EQ(r.status, 1) << extra[0] << " " << extra[1];
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        // (Standard output on the file empties it before the program starts.)
+        const std::string left = launch.stdout_file.empty() ? "keep" : "";
+        EXPECT_EQ(read_file(a), std::vector<std::uint8_t>(left.begin(), left.end())) << r.err;
+    }
+    // /dev/null keeps nothing: two reports may go there.
+    EXPECT_EQ(snr({"0", "3", "4", "--csv", "/dev/null", "--json", "/dev/null"}).status, 0);
+}
+
+TEST(Plot, KeepsBoundedMemoryWhateverTheNumberOfFrames) {
+    // One point per frame while there are few; past that, buckets of 2, 4, ...
+    // frames keep each plane's lowest and highest value and whether it was
+    // lossless in any of their frames.
+    PlotSeries series;
+    const auto figures = [](std::uint64_t i) {
+        FrameFigures f;
+        f[0] = {1, static_cast<double>(i % 100)};
+        f[1] = {i % 1000 == 999 ? Sse{0} : Sse{1}, 40.0};
+        return f;
+    };
+    for (std::uint64_t i = 0; i < 2048; ++i) series.add(i, figures(i));
+    ASSERT_EQ(series.buckets().size(), 2048u);
+    EXPECT_EQ(series.buckets()[99].low[0], 99.0);
+    for (std::uint64_t i = 2048; i < 300000; ++i) series.add(i, figures(i));
+    const auto& buckets = series.buckets();
+    EXPECT_LE(buckets.size(), 2048u);
+    EXPECT_EQ(series.frames(), 300000u);
+    EXPECT_EQ(buckets.front().low[0], 0.0);
+    EXPECT_EQ(buckets.front().high[0], 99.0);
+    const std::uint64_t span = buckets[1].first_frame - buckets[0].first_frame;
+    EXPECT_EQ(span, 256u);  // 300000 frames need 147 buckets of 2048
+    for (const auto& b : buckets) {
+        bool has = false;  // a frame 999 (mod 1000) among the bucket's
+        for (std::uint64_t i = b.first_frame; i < b.first_frame + span; ++i) has |= i % 1000 == 999;
+        EXPECT_EQ(b.lossless[1], has) << b.first_frame;
+        EXPECT_FALSE(b.lossless[0]);
+    }
 }

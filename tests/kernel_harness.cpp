@@ -199,9 +199,8 @@ std::vector<Kernel> describe_all() {
         "rgb10_to_yuv420_average", rgb10_to_yuv420_average_variants(),
         [](Source& s, std::size_t n) {
             const auto codes = [&] {
-                return samples16(n, [&](std::size_t) {
-                    return static_cast<std::uint16_t>(1 + s.below(255));
-                });
+                return samples16(
+                    n, [&](std::size_t) { return static_cast<std::uint16_t>(1 + s.below(255)); });
             };
             Bytes top = codes(), bottom = codes();
             return std::vector<Bytes>{top, bottom, Bytes{static_cast<std::uint8_t>(s.below(2))},
@@ -221,8 +220,8 @@ std::vector<Kernel> describe_all() {
                 for (auto& v : b) v = static_cast<std::uint8_t>(s.next());
                 return b;
             };
-            return std::vector<Bytes>{bytes(n), bytes((n + 1) / 2), bytes((n + 1) / 2),
-                                      pattern(n), pattern(n), pattern(n)};
+            return std::vector<Bytes>{bytes(n),   bytes((n + 1) / 2), bytes((n + 1) / 2),
+                                      pattern(n), pattern(n),         pattern(n)};
         },
         [](Yuv420RowFn fn, std::vector<Guarded>& a, std::size_t n) {
             fn(a[0].as<std::uint8_t>(), a[1].as<std::uint8_t>(), a[2].as<std::uint8_t>(),
@@ -255,7 +254,8 @@ std::optional<std::vector<Bytes>> run(const Kernel& k, std::size_t v,
 std::string check(const Kernel& k, const std::vector<Bytes>& inputs, std::size_t n,
                   std::size_t offset) {
     const auto want = run(k, 0, inputs, n, offset);
-    const std::string where = " (n " + std::to_string(n) + ", offset " + std::to_string(offset) + ")";
+    const std::string where =
+        " (n " + std::to_string(n) + ", offset " + std::to_string(offset) + ")";
     if (!want) return k.name + "/plain wrote past a buffer" + where;
     for (std::size_t v = 1; v < k.variants.size(); ++v) {
         if (!cpu_supports(k.variants[v].isa)) continue;

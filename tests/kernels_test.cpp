@@ -41,8 +41,9 @@ TEST(Kernels, TheHarnessCatchesAnOverrunAndADifference) {
             if (v == 1 && overrun) args[0].as<std::uint8_t>()[2 * n] = 0;
             if (v == 1 && !overrun) args[0].as<std::uint8_t>()[0] ^= 1;
         };
-        EXPECT_NE(check(k, inputs, 17, 2).find(overrun ? "faulty wrote past a buffer"
-                                                       : "faulty differs from the plain"),
-                  std::string::npos);
+        EXPECT_NE(
+            check(k, inputs, 17, 2)
+                .find(overrun ? "faulty wrote past a buffer" : "faulty differs from the plain"),
+            std::string::npos);
     }
 }

@@ -164,6 +164,12 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
+bool file_size_allowed(std::uint64_t bytes) {
+    struct rlimit limit {};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           limit.rlim_cur >= bytes;
+}
+
 std::string program_path(const std::string& name) {
     for (const rawframes::ProgramEntry& p : rawframes::program_list())
         if (name == p.name) return p.path;

@@ -89,6 +89,10 @@ void for_each_supported(std::span<const rawframes::KernelVariant<Fn>> variants, 
     }
 }
 
+// Whether this process may make a file of `bytes` bytes (a sparse one, say):
+// the file-size limit (ulimit -f) may forbid it.
+bool file_size_allowed(std::uint64_t bytes);
+
 // Paths of the built programs: any by name, and each of them.
 std::string program_path(const std::string& name);
 std::string rgb10_to_yuv10();

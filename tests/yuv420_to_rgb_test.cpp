@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <random>
 
-#include "support.hpp"
 #include "pixel_format.hpp"
+#include "support.hpp"
 #include "transcription.hpp"
 #include "yuv420_kernel.hpp"
 
@@ -230,14 +230,16 @@ TEST_F(Yuv420ToRgbCli, ReadsWhatDovrakWritesAsYuv4mpeg2AndRefusesMalformedStream
     const std::string rgb = dir.path("in.rgb10"), raw = dir.path("o.yuv"), y4m = dir.path("o.y4m");
     std::vector<std::uint8_t> samples(2 * 6 * 5 * 3);
     std::mt19937 rng(9);
-    for (std::size_t i = 0; i < samples.size(); i += 2) samples[i] = static_cast<std::uint8_t>(rng());
+    for (std::size_t i = 0; i < samples.size(); i += 2)
+        samples[i] = static_cast<std::uint8_t>(rng());
     write_file(rgb, samples);  // two 5 x 3 frames
     ASSERT_EQ(run(dovrak(), {rgb, raw, "5", "3"}).status, 0);
     ASSERT_EQ(run(dovrak(), {rgb, y4m, "5", "3"}).status, 0);
     const auto frames = read_file(raw);
     ASSERT_EQ(frames.size(), 2u * 27);
     const std::string header = "YUV4MPEG2 W5 H3 F25:1 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n";
-    const std::string f0(frames.begin(), frames.begin() + 27), f1(frames.begin() + 27, frames.end());
+    const std::string f0(frames.begin(), frames.begin() + 27),
+        f1(frames.begin() + 27, frames.end());
     const std::string whole = header + "FRAME\n" + f0 + "FRAME\n" + f1;
     EXPECT_EQ(read_file(y4m), std::vector<std::uint8_t>(whole.begin(), whole.end()));
     ASSERT_EQ(run(dovrak(), {rgb, "-", "5", "3", "--fps", "30000:1001"}).out.substr(0, 30),
@@ -287,9 +289,9 @@ TEST_F(Yuv420ToRgbCli, ReadsWhatDovrakWritesAsYuv4mpeg2AndRefusesMalformedStream
     for (const Case& c : cases) {
         write_file(in, c.input);
         for (const bool piped : {false, true}) {
-            const RunResult r = piped ? run(yuv420_to_rgb(), {"-", out, "5", "3"}, {},
-                                            Launch::input_bytes(c.input))
-                                      : run(yuv420_to_rgb(), {in, out, "5", "3"});
+            const RunResult r =
+                piped ? run(yuv420_to_rgb(), {"-", out, "5", "3"}, {}, Launch::input_bytes(c.input))
+                      : run(yuv420_to_rgb(), {in, out, "5", "3"});
             const std::string what = c.input.substr(0, 40) + (piped ? " (piped)" : "");
             EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
             const std::string err = c.err.empty() ? "" : "yuv420-to-rgb: " + c.err + "\n";

@@ -19,10 +19,11 @@ struct RgbLanes {
 };
 
 RF_AVX2 inline __m256i clamp_lanes(__m256i v, unsigned& clamped) {
-    const __m256i c = _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()),
-                                       _mm256_set1_epi32(1023));
-    const unsigned differ = ~static_cast<unsigned>(_mm256_movemask_ps(
-        _mm256_castsi256_ps(_mm256_cmpeq_epi32(c, v)))) & 0xFFu;
+    const __m256i c =
+        _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(1023));
+    const unsigned differ =
+        ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(c, v)))) &
+        0xFFu;
     clamped += static_cast<unsigned>(__builtin_popcount(differ));
     return c;
 }
@@ -59,9 +60,9 @@ RF_AVX2 std::uint64_t ycocg_r_inverse_planes_avx2(std::uint16_t* p0, std::uint16
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p1 + i));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p2 + i));
         const RgbLanes lo = inverse8(_mm256_castsi256_si128(a), _mm256_castsi256_si128(b),
-                                      _mm256_castsi256_si128(c));
+                                     _mm256_castsi256_si128(c));
         const RgbLanes hi = inverse8(_mm256_extracti128_si256(a, 1), _mm256_extracti128_si256(b, 1),
-                                      _mm256_extracti128_si256(c, 1));
+                                     _mm256_extracti128_si256(c, 1));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p0 + i), pack16(lo.r, hi.r));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p1 + i), pack16(lo.g, hi.g));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p2 + i), pack16(lo.b, hi.b));
@@ -74,8 +75,8 @@ RF_AVX2 std::uint64_t ycocg_r_inverse_planes_avx2(std::uint16_t* p0, std::uint16
 namespace {
 
 RF_AVX512 inline __m512i clamp_lanes16(__m512i v, std::uint64_t& clamped) {
-    const __m512i c = _mm512_min_epi32(_mm512_max_epi32(v, _mm512_setzero_si512()),
-                                       _mm512_set1_epi32(1023));
+    const __m512i c =
+        _mm512_min_epi32(_mm512_max_epi32(v, _mm512_setzero_si512()), _mm512_set1_epi32(1023));
     clamped += static_cast<std::uint64_t>(
         __builtin_popcount(static_cast<unsigned>(_mm512_cmpneq_epi32_mask(c, v))));
     return c;
@@ -95,9 +96,12 @@ RF_AVX512 inline void inverse16(std::uint16_t* p0, std::uint16_t* p1, std::uint1
     const __m512i g = _mm512_add_epi32(cg, t);
     const __m512i b = _mm512_sub_epi32(t, _mm512_srai_epi32(co, 1));
     const __m512i r = _mm512_add_epi32(b, co);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p0), _mm512_cvtepi32_epi16(clamp_lanes16(r, clamped)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p1), _mm512_cvtepi32_epi16(clamp_lanes16(g, clamped)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p2), _mm512_cvtepi32_epi16(clamp_lanes16(b, clamped)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p0),
+                        _mm512_cvtepi32_epi16(clamp_lanes16(r, clamped)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p1),
+                        _mm512_cvtepi32_epi16(clamp_lanes16(g, clamped)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p2),
+                        _mm512_cvtepi32_epi16(clamp_lanes16(b, clamped)));
 }
 
 }  // namespace

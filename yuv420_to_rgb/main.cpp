@@ -1,5 +1,5 @@
-#include "yuv420_to_rgb_main.hpp"
 #include "process.hpp"
+#include "yuv420_to_rgb_main.hpp"
 
 int main(int argc, char** argv) {
     rawframes::ensure_standard_descriptors();

@@ -1,8 +1,8 @@
 #include "yuv420_kernel.hpp"
-#include "pixel_format.hpp"
 
 #include <vector>
 
+#include "pixel_format.hpp"
 #include "yuv420_constants.hpp"
 
 namespace rawframes {
@@ -44,8 +44,8 @@ void yuv420_row_c(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
 }
 
 std::span<const KernelVariant<Yuv420RowFn>> yuv420_row_variants() {
-    static const std::vector<KernelVariant<Yuv420RowFn>> variants =
-        with_plain_variant<Yuv420RowFn>({"plain", Isa::kPlain, yuv420_row_c}, yuv420_row_x86_variants());
+    static const std::vector<KernelVariant<Yuv420RowFn>> variants = with_plain_variant<Yuv420RowFn>(
+        {"plain", Isa::kPlain, yuv420_row_c}, yuv420_row_x86_variants());
     return variants;
 }
 

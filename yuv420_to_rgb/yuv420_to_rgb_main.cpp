@@ -1,9 +1,9 @@
 // yuv420-to-rgb: converts 8-bit full-range BT.709 YCbCr 4:2:0 frames into 8-bit
 // planar RGB frames.
 #include "yuv420_to_rgb_main.hpp"
-#include "pixel_format.hpp"
 
 #include "convert_driver.hpp"
+#include "pixel_format.hpp"
 #include "yuv420_kernel.hpp"
 
 namespace rawframes {

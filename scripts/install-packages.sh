@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages what a step needs and this machine lacks
+# (as root, or through sudo): nothing is installed that is already there.
+#
+#   bash scripts/install-packages.sh build|test|ci
+#     build: the compiler and build tools, for the programs and the demo;
+#     test:  and what the tests use (GoogleTest, ffmpeg, man, the SVG, JSON and
+#            package checkers);
+#     ci:    and the sanitizer and fuzzing runtime, the micro-benchmark library,
+#            the style checker and the 64-bit Arm cross-compiler and emulator.
+set -euo pipefail
+level=${1:-build}
+packages=(cmake ninja-build g++)
+case "$level" in
+  build) ;;
+  test | ci)
+    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 lintian file)
+    if [ "$level" = ci ]; then
+      packages+=(clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu qemu-user)
+    fi
+    ;;
+  *) echo "usage: $0 build|test|ci" >&2; exit 2 ;;
+esac
+need=()
+for pkg in "${packages[@]}"; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+sudo=()
+[ "$(id -u)" = 0 ] || sudo=(sudo)
+echo "installing from Debian's packages: ${need[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
