@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <tuple>
@@ -113,23 +115,29 @@ int run(int argc, char** argv) {
     if (std::strcmp(target_path, "-") == 0 && std::strcmp(reference_path, "-") == 0)
         return fail("cannot read standard input twice",
                     "give - for one of target_file and reference_file only");
-    // The reports asked for; one of them may take standard output's place.
-    struct ReportFile {
-        std::optional<std::string> path;
+    // The reports asked for; one of them may take the text report's place on
+    // standard output.
+    struct Destination {
+        ReportKind kind;
+        std::optional<std::string> path;  // "-": standard output
         OutputFile file;
+        std::unique_ptr<Report> report;
+        // The name in messages.
+        std::string name() const {
+            return kind == ReportKind::kText ? "the report to standard output" : file.path();
+        }
     };
-    ReportFile reports[] = {{line.value(kCsvOption.name), {}},
-                            {line.value(kJsonOption.name), {}},
-                            {line.value(kPlotOption.name), {}}};
-    ReportFile& csv = reports[0];
-    ReportFile& json = reports[1];
-    ReportFile& plot = reports[2];
+    Destination destinations[] = {{ReportKind::kText, "-", {}, {}},
+                                  {ReportKind::kCsv, line.value(kCsvOption.name), {}, {}},
+                                  {ReportKind::kJson, line.value(kJsonOption.name), {}, {}},
+                                  {ReportKind::kPlot, line.value(kPlotOption.name), {}, {}}};
     int on_stdout = 0;
-    for (const ReportFile& r : reports) on_stdout += r.path == "-";
+    for (const Destination& d : destinations)
+        on_stdout += d.kind != ReportKind::kText && d.path == "-";
     if (on_stdout > 1)
         return fail("cannot write two reports to standard output",
                     "give - for one of --csv, --json and --plot only");
-    const bool text_report = on_stdout == 0;
+    if (on_stdout == 1) destinations[0].path.reset();
 
     InputFile target, reference;
     if (target.open(target_path) != 0) {
@@ -181,48 +189,46 @@ int run(int argc, char** argv) {
         if (file->is_stream()) file->set_cancel_fd(pipeline.stop_fd());
     }
 
-    // Report files are opened first and emptied only once none of them is an
-    // input, another report or where the text report goes.
-    for (ReportFile& r : reports) {
-        if (!r.path) continue;
-        if (const int e = r.file.create(r.path->c_str(), target, &reference, false); e != 0)
-            return fail("cannot write " + r.file.path(),
+    // Reports are opened first and files emptied only once none of them is an
+    // input or where another report goes.
+    for (Destination& d : destinations) {
+        if (!d.path) continue;
+        if (const int e = d.file.create(d.path->c_str(), target, &reference, false); e != 0)
+            return fail("cannot write " + d.file.path(),
                         e == OutputFile::kSameFile ? "it is one of the inputs" : error_text(e));
     }
-    for (std::size_t a = 0; a < 3; ++a) {
-        if (!reports[a].path) continue;
-        if (text_report && same_destination(reports[a].file.fd(), STDOUT_FILENO))
-            return fail("cannot write " + reports[a].file.path(),
-                        "it is where the text report goes (standard output)");
-        for (std::size_t b = a + 1; b < 3; ++b) {
-            if (reports[b].path && same_destination(reports[a].file.fd(), reports[b].file.fd()))
-                return fail("cannot write " + reports[b].file.path(),
-                            "it is where another report goes (" + reports[a].file.path() + ")");
+    for (std::size_t a = 0; a < std::size(destinations); ++a) {
+        for (std::size_t b = a + 1; b < std::size(destinations); ++b) {
+            const Destination &first = destinations[a], &second = destinations[b];
+            if (first.path && second.path && same_destination(first.file.fd(), second.file.fd()))
+                return fail("cannot write " + second.file.path(),
+                            first.kind == ReportKind::kText
+                                ? "it is where the text report goes (standard output)"
+                                : "it is where another report goes (" + first.file.path() + ")");
         }
     }
-    for (ReportFile& r : reports) {
-        if (!r.path) continue;
-        if (const int e = r.file.truncate(); e != 0)
-            return fail("cannot write " + r.file.path(), error_text(e));
-    }
-
     const ReportInfo info{target.path(),  reference.path(), layout,
                           geometry.width, geometry.height,  frame_skip};
+    for (Destination& d : destinations) {
+        if (!d.path) continue;
+        if (const int e = d.file.truncate(); e != 0)
+            return fail("cannot write " + d.file.path(), error_text(e));
+        d.report = make_report(d.kind, info);
+    }
     ReportSummary summary(layout);
-    PlotSeries series;
-    bool first_row = true;
-    const auto write_report = [&](ReportFile& r, const std::string& text) {
-        if (!r.path) return true;
-        if (const int e = r.file.write(text.data(), text.size()); e != 0) {
-            fail("cannot write " + r.file.path(), error_text(e));
-            return false;
+    // Hands each report its text; false when one cannot be written (said).
+    const auto write_reports = [&](const auto& text_of) {
+        for (Destination& d : destinations) {
+            if (!d.report) continue;
+            const std::string text = text_of(*d.report);
+            if (const int e = d.file.write(text.data(), text.size()); e != 0) {
+                fail("cannot write " + d.name(), error_text(e));
+                return false;
+            }
         }
         return true;
     };
-    if (!write_report(csv, csv_header(layout)) || !write_report(json, json_begin(info)))
-        return kFailed;
-
-    if (text_report) std::fputs(text_header(layout).c_str(), stdout);
+    if (!write_reports([](Report& r) { return r.begin(); })) return kFailed;
 
     // Target frame i is compared with reference frame i * step, and only while
     // that reference frame lies wholly inside the reference.
@@ -256,17 +262,11 @@ int run(int argc, char** argv) {
         results[slot] = measure(layout, t, r, geometry);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
-        const FrameFigures& f = results[slot];
-        summary.add(f);
-        const FrameRecord record{i, i * step, f};
-        if (plot.path) series.add(i, f);
-        if (!write_report(csv, csv_row(layout, record)) ||
-            !write_report(json, json_frame(layout, record, first_row)))
-            return false;
-        first_row = false;
-        if (text_report) std::fputs(text_line(layout, i, f).c_str(), stdout);
+        const FrameRecord record{i, i * step, results[slot]};
+        summary.add(record.figures);
+        if (!write_reports([&](Report& r) { return r.frame(record); })) return false;
         progress.update(i + 1);
-        return !std::ferror(stdout);
+        return true;
     };
     // Inputs of different lengths, or that end inside a frame, point to a
     // wrong size or a wrong file: say so. A stream is read to its end for it.
@@ -304,24 +304,15 @@ int run(int argc, char** argv) {
     const PipelineResult result = pipeline.run(readers, measure_stage, report);
     progress.finish();
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
-    const std::uint64_t compared = result.frames;
-
-    // A report file that failed has said so; standard output is checked below.
-    if (result.write_failed && !std::ferror(stdout)) return kFailed;
-    if (text_report && !result.write_failed)
-        std::fputs(text_averages(summary, layout).c_str(), stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return fail("cannot write the report to standard output", error_text(errno));
-    if (!write_report(json, json_end(info, summary)) ||
-        !write_report(plot, plot.path ? svg_plot(info, series, summary) : std::string()))
+    if (result.write_failed || !write_reports([&](Report& r) { return r.end(summary); }))
         return kFailed;
-    for (ReportFile& r : reports) {
-        if (const int e = r.file.close(); e != 0)
-            return fail("cannot write " + r.file.path(), error_text(e));
+    for (Destination& d : destinations) {
+        if (const int e = d.file.close(); e != 0)
+            return fail("cannot write " + d.name(), error_text(e));
     }
     if (!warn_about_sizes()) return kFailed;
     // Nothing to compare is a failure, as the nan averages show.
-    return compared == 0 ? kFailed : 0;
+    return result.frames == 0 ? kFailed : 0;
 }
 
 }  // namespace
@@ -330,7 +321,6 @@ int frame_snr_main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fflush(stdout);
         return fail("out of memory", "the run needs more memory than it can have");
     }
 }

@@ -222,6 +222,8 @@ ColumnValues ReportSummary::global(const FrameGeometry& g) const {
     return v;
 }
 
+namespace {
+
 std::string text_header(const ReportLayout& layout) {
     std::string s = "\nFrame";
     for (std::size_t c = 0; c < 3; ++c) s += "\tSnr" + layout.name(c);
@@ -296,6 +298,8 @@ std::string json_end(const ReportInfo& info, const ReportSummary& summary) {
            ", \"max\": " + json_values(l, summary.max(), true) + "}}\n";
 }
 
+}  // namespace
+
 void PlotSeries::merge_pairs() {
     std::vector<Bucket> merged;
     for (const Bucket& b : buckets_) {
@@ -335,6 +339,8 @@ void PlotSeries::add(std::uint64_t frame, const FrameFigures& f) {
         keep_max(b.high[c], v);
     }
 }
+
+namespace {
 
 std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
                      const ReportSummary& summary) {
@@ -464,6 +470,81 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">lossless frame</text>\n";
     s += "</svg>\n";
     return s;
+}
+
+class TextReport final : public Report {
+  public:
+    explicit TextReport(const ReportInfo& info) : layout_(info.layout) {}
+    std::string begin() override { return text_header(layout_); }
+    std::string frame(const FrameRecord& r) override {
+        return text_line(layout_, r.frame, r.figures);
+    }
+    std::string end(const ReportSummary& summary) override {
+        return text_averages(summary, layout_);
+    }
+
+  private:
+    ReportLayout layout_;
+};
+
+class CsvReport final : public Report {
+  public:
+    explicit CsvReport(const ReportInfo& info) : layout_(info.layout) {}
+    std::string begin() override { return csv_header(layout_); }
+    std::string frame(const FrameRecord& r) override { return csv_row(layout_, r); }
+    std::string end(const ReportSummary&) override { return {}; }
+
+  private:
+    ReportLayout layout_;
+};
+
+class JsonReport final : public Report {
+  public:
+    explicit JsonReport(const ReportInfo& info) : info_(info) {}
+    std::string begin() override { return json_begin(info_); }
+    std::string frame(const FrameRecord& r) override {
+        const bool first = first_;
+        first_ = false;
+        return json_frame(info_.layout, r, first);
+    }
+    std::string end(const ReportSummary& summary) override { return json_end(info_, summary); }
+
+  private:
+    ReportInfo info_;
+    bool first_ = true;
+};
+
+class PlotReport final : public Report {
+  public:
+    explicit PlotReport(const ReportInfo& info) : info_(info) {}
+    std::string begin() override { return {}; }
+    std::string frame(const FrameRecord& r) override {
+        series_.add(r.frame, r.figures);
+        return {};
+    }
+    std::string end(const ReportSummary& summary) override {
+        return svg_plot(info_, series_, summary);
+    }
+
+  private:
+    ReportInfo info_;
+    PlotSeries series_;
+};
+
+}  // namespace
+
+std::unique_ptr<Report> make_report(ReportKind kind, const ReportInfo& info) {
+    switch (kind) {
+        case ReportKind::kText:
+            return std::make_unique<TextReport>(info);
+        case ReportKind::kCsv:
+            return std::make_unique<CsvReport>(info);
+        case ReportKind::kJson:
+            return std::make_unique<JsonReport>(info);
+        case ReportKind::kPlot:
+            break;
+    }
+    return std::make_unique<PlotReport>(info);
 }
 
 }  // namespace rawframes

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,16 +84,19 @@ class ReportSummary {
     ColumnValues min_, max_;
 };
 
-std::string text_header(const ReportLayout& layout);
-std::string text_line(const ReportLayout& layout, std::uint64_t frame, const FrameFigures& f);
-std::string text_averages(const ReportSummary& summary, const ReportLayout& layout);
+// One of the reports of a run: the text report, CSV rows, a JSON document or
+// an SVG plot. Each says what it writes as the run begins, for each compared
+// frame in order, and at the end.
+class Report {
+  public:
+    virtual ~Report() = default;
+    virtual std::string begin() = 0;
+    virtual std::string frame(const FrameRecord& r) = 0;
+    virtual std::string end(const ReportSummary& summary) = 0;
+};
 
-std::string csv_header(const ReportLayout& layout);
-std::string csv_row(const ReportLayout& layout, const FrameRecord& r);
-
-std::string json_begin(const ReportInfo& info);
-std::string json_frame(const ReportLayout& layout, const FrameRecord& r, bool first);
-std::string json_end(const ReportInfo& info, const ReportSummary& summary);
+enum class ReportKind { kText, kCsv, kJson, kPlot };
+std::unique_ptr<Report> make_report(ReportKind kind, const ReportInfo& info);
 
 // The per-frame values the plot draws, in memory that does not grow with the
 // number of frames: up to a fixed number of buckets, each covering a run of
@@ -117,9 +121,6 @@ class PlotSeries {
     std::uint64_t span_ = 1;  // frames a bucket covers
     std::uint64_t frames_ = 0, last_frame_ = 0, first_frame_ = 0;
 };
-
-std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
-                     const ReportSummary& summary);
 
 // `s` as valid UTF-8 without noncharacters: what is not becomes U+FFFD.
 std::string valid_utf8(const std::string& s);
