@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# End-to-end comparison of the four programs with the tools users would pick
+# End-to-end comparison of the five programs with the tools users would pick
 # instead, on 1920 x 1080, 60-frame clips: each command's median wall time over
 # several runs (all measured in the same run), with 1 and 2 threads, against
 # the I/O floor (only reading the input and writing the output), against the
@@ -23,7 +23,7 @@ for tool in ffmpeg /usr/bin/time; do
     break
   fi
 done
-for p in rgb10_to_yuv10/rgb10-to-yuv10 frame_snr/frame-snr dovrak/dovrak yuv420_to_rgb/yuv420-to-rgb clip-tool; do
+for p in rgb10_to_yuv10/rgb10-to-yuv10 yuv10_to_rgb10/yuv10-to-rgb10 frame_snr/frame-snr dovrak/dovrak yuv420_to_rgb/yuv420-to-rgb clip-tool; do
   [ -x "$build/$p" ] || { echo "missing $build/$p: build first (cmake --build --preset default)"; exit 1; }
 done
 
@@ -107,6 +107,8 @@ bench() {
 rgb=$((6 * W * H)) yuv=$((3 * W * H / 2)) rgb8=$((3 * W * H))
 bench rgb10-to-yuv10 $((F * rgb)) "$rgb" "cp" "cp clip.rgb10 out.copy" clip.rgb10 -- \
   "$build/rgb10_to_yuv10/rgb10-to-yuv10" clip.rgb10 out.yuv10 $W $H $F
+bench yuv10-to-rgb10 $((F * rgb)) "$rgb" "cp" "cp reference.yuv10 out.copy" reference.yuv10 -- \
+  "$build/yuv10_to_rgb10/yuv10-to-rgb10" reference.yuv10 out.rgb10 $W $H
 bench dovrak $((F * yuv)) $((rgb + yuv)) "ffmpeg swscale" \
   "${ff[*]} -f rawvideo -pix_fmt gbrp10le -s ${W}x$H -i clip.rgb10 -pix_fmt yuv420p -f rawvideo out.ff" \
   clip.rgb10 -- "$build/dovrak/dovrak" clip.rgb10 out.yuv420 $W $H

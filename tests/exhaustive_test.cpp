@@ -14,17 +14,28 @@
 
 using namespace rawframes;
 
+namespace {
+
+using Row = std::vector<std::uint16_t>;
+
+// The 1024 inputs with R = vr, G = vg and every B, as three planes.
+void every_blue(unsigned vr, unsigned vg, Row& r, Row& g, Row& b) {
+    for (unsigned vb = 0; vb < 1024; ++vb) {
+        r[vb] = static_cast<std::uint16_t>(vr);
+        g[vb] = static_cast<std::uint16_t>(vg);
+        b[vb] = static_cast<std::uint16_t>(vb);
+    }
+}
+
+}  // namespace
+
 TEST(DovrakExhaustive, AllTenBitInputsAgreeInEveryVariant) {
     std::vector<std::uint16_t> r(1024), g(1024), b(1024), r2(1024), b2(1024);
     std::vector<std::uint8_t> y(1024), y2(1024);
     std::uint64_t mismatches = 0, checked = 0;
     for (unsigned vr = 0; vr < 1024; ++vr) {
         for (unsigned vg = 0; vg < 1024; ++vg) {
-            for (unsigned vb = 0; vb < 1024; ++vb) {
-                r[vb] = static_cast<std::uint16_t>(vr);
-                g[vb] = static_cast<std::uint16_t>(vg);
-                b[vb] = static_cast<std::uint16_t>(vb);
-            }
+            every_blue(vr, vg, r, g, b);
             r2 = r, b2 = b;
             rgb10_to_yuv420_pixels_c(r.data(), g.data(), b.data(), y.data(), 1024);
             for (unsigned vb = 0; vb < 1024; ++vb) {
@@ -49,11 +60,7 @@ TEST(YCoCgRExhaustive, EveryTenBitInputComesBackFromEveryInverseVariant) {
     std::uint64_t mismatches = 0, clamped = 0, checked = 0;
     for (unsigned vr = 0; vr < 1024; ++vr) {
         for (unsigned vg = 0; vg < 1024; ++vg) {
-            for (unsigned vb = 0; vb < 1024; ++vb) {
-                r[vb] = static_cast<std::uint16_t>(vr);
-                g[vb] = static_cast<std::uint16_t>(vg);
-                b[vb] = static_cast<std::uint16_t>(vb);
-            }
+            every_blue(vr, vg, r, g, b);
             std::vector<std::uint16_t> c0 = r, c1 = g, c2 = b;
             ycocg_r_planes_c(c0.data(), c1.data(), c2.data(), 1024);
             for (const auto& v : ycocg_r_inverse_variants()) {
