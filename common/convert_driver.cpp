@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "buffer.hpp"
-#include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
 #include "frame_sink.hpp"
@@ -21,20 +20,6 @@ namespace rawframes {
 
 namespace {
 
-constexpr OptionSpec kY4mOption{"y4m", false};
-constexpr OptionSpec kFpsOption{"fps", true};
-constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption, kY4mOption, kFpsOption};
-
-constexpr const char* kY4mOptionsHelp =
-    "  --y4m          write YUV4MPEG2 (also when outfile ends in .y4m)\n"
-    "  --fps NUM[:DEN]  the frame rate a YUV4MPEG2 output states (default 25)\n";
-
-std::string usage_text(const ConverterSpec& converter, const char* argv0) {
-    char text[512];
-    std::snprintf(text, sizeof text, converter.usage, argv0);
-    return text;
-}
-
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -42,43 +27,31 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }  // namespace
 
 int run_converter(const ConverterSpec& converter, int argc, char** argv) {
+    const ProgramSpec& spec = converter.program;
     const ConverterPolicy& policy = converter.policy;
-    const std::string usage = usage_text(converter, argv[0]);
-    const std::string help = std::string(converter.description) + kRunOptionsHelp +
-                             (policy.y4m_output ? kY4mOptionsHelp : "");
-    const ProgramInfo info{converter.program, usage.c_str(), help.c_str(), converter.kernels(),
-                           policy.failure_status};
-    if (const auto status = program_preamble(argc, argv, info)) return *status;
-
-    const std::span<const OptionSpec> options_known =
-        policy.y4m_output ? std::span<const OptionSpec>(kOptions) : std::span(kOptions, 2);
-    const CommandLine line = parse_command_line(argc, argv, options_known);
-    RunOptions options;
-    std::string option_error = read_run_options(line, options);
+    const ProgramStart start = start_program(spec, argc, argv);
+    if (start.status) return *start.status;
+    const CommandLine& line = start.line;
+    const RunOptions& options = start.run;
     FrameRate rate;
-    if (const auto fps = line.value(kFpsOption.name); fps && option_error.empty()) {
-        if (!parse_frame_rate(*fps, rate))
-            option_error = "invalid --fps value '" + *fps + "': expected NUM or NUM:DEN";
-    }
+    if (const auto fps = line.value("fps"); fps && !parse_frame_rate(*fps, rate))
+        return usage_error(spec, argv,
+                           "invalid --fps value '" + *fps + "': expected NUM or NUM:DEN");
     const std::size_t count = line.positional.size();
-    if (!option_error.empty() || (policy.frame_limit ? count != 5 : count < 4)) {
-        std::fputs(usage.c_str(), policy.usage_to_stderr ? stderr : stdout);
-        if (!option_error.empty()) report_line(converter.program, option_error);
-        return policy.usage_status;
-    }
+    if (policy.frame_limit ? count != 5 : count < 4) return usage_error(spec, argv, "");
     const char* in_path = line.positional[0];
     const char* out_path = line.positional[1];
-    const bool y4m_out =
-        policy.y4m_output &&
-        (line.has(kY4mOption.name) || line.has(kFpsOption.name) || ends_with(out_path, ".y4m"));
+    // Only a converter that takes the y4m options may write y4m.
+    const bool y4m_out = !spec.options.empty() &&
+                         (line.has("y4m") || line.has("fps") || ends_with(out_path, ".y4m"));
     auto fail = [&](const std::string& what, const std::string& reason) {
-        report_error(converter.program, what, reason);
-        return policy.failure_status;
+        report_error(spec.program, what, reason);
+        return spec.failure_status;
     };
     auto open_failed = [&](const char* path, const std::string& what, const std::string& reason) {
         if (!policy.terse_open_errors) return fail(what, reason);
         report_raw_line(std::string(path) + " file open error ");
-        return policy.failure_status;
+        return spec.failure_status;
     };
 
     FrameGeometry geometry{parse_int(line.positional[2]), parse_int(line.positional[3])};
@@ -126,7 +99,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         return open_failed(out_path, "cannot write " + output.path(), error_text(e));
     }
     if (frames.starts_like_y4m())
-        report_error(converter.program, "warning: " + input.path(),
+        report_error(spec.program, "warning: " + input.path(),
                      "it begins like a YUV4MPEG2 stream but is read as raw frames");
     input.set_cancel_fd(pipeline.stop_fd());
     FrameSink sink(output, converter.output, geometry, y4m_out);
@@ -134,7 +107,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         return fail("cannot write " + output.path(), error_text(e));
 
     if (limit && (!total || *limit < *total)) total = limit;
-    Progress progress(converter.program, total, options.progress);
+    Progress progress(spec.program, total, options.progress);
 
     // The reader runs on one thread, frame after frame.
     std::vector<std::string> warnings(buffers.count());
@@ -162,7 +135,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
         if (!warnings[slot].empty()) {
-            report_error(converter.program, "warning: " + input.path(), warnings[slot]);
+            report_error(spec.program, "warning: " + input.path(), warnings[slot]);
             warnings[slot].clear();
         }
         counted_samples += counts[slot];
@@ -177,18 +150,18 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     const PipelineResult result = pipeline.run({&read, 1}, convert, write);
     progress.finish();
-    if (result.write_failed) return policy.failure_status;
+    if (result.write_failed) return spec.failure_status;
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (const int e = output.close(); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
     // Input that makes no whole frame is ignored, which a wrong size shows as.
     if (!policy.complete_partial_frame && frames.trailing() != 0)
-        report_error(converter.program, "warning: " + input.path(),
+        report_error(spec.program, "warning: " + input.path(),
                      std::to_string(frames.trailing()) + " trailing bytes ignored after " +
                          std::to_string(result.frames) + " whole frames of " +
                          std::to_string(in_bytes) + " bytes");
     if (counted_samples != 0)
-        report_error(converter.program, "warning: " + input.path(),
+        report_error(spec.program, "warning: " + input.path(),
                      std::to_string(counted_samples) + " " + converter.count_warning);
     return 0;
 }

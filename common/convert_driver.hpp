@@ -1,22 +1,27 @@
 // The command-line driver shared by the converters: take the options out of
-// the arguments, check the geometry, allocate the frame slots, open the input
+// the arguments (start_program), check the geometry, allocate the frame slots, open the input
 // and the output, then run the frame pipeline (read, convert, write) over
 // every frame. Every message but the usage text is one line on standard error.
 #pragma once
 
 #include <cstdint>
 
-#include "cpu.hpp"
+#include "cli_info.hpp"
 #include "geometry.hpp"
 #include "pixel_format.hpp"
 
 namespace rawframes {
 
-// What differs between the converters beyond their frame formats.
+// The options of a converter whose output may be YUV4MPEG2: --y4m, --fps, or
+// an output name ending in .y4m.
+inline constexpr OptionSpec kY4mOutputOptions[] = {{"y4m", false}, {"fps", true}};
+inline constexpr const char* kY4mOptionsHelp =
+    "  --y4m          write YUV4MPEG2 (also when outfile ends in .y4m)\n"
+    "  --fps NUM[:DEN]  the frame rate a YUV4MPEG2 output states (default 25)\n";
+
+// What differs between the converters beyond their frame formats and what
+// ProgramSpec says.
 struct ConverterPolicy {
-    int usage_status = 255;        // after the usage message
-    int failure_status = 255;      // after any other failure
-    bool usage_to_stderr = false;  // the usage text goes to standard error
     // A fifth argument num_frame limits the frames converted (negative: no
     // limit), and exactly five arguments are required; otherwise at least four,
     // extra ones ignored.
@@ -27,14 +32,10 @@ struct ConverterPolicy {
     // Files that cannot be opened or created are reported as "NAME file open
     // error" rather than with the reason.
     bool terse_open_errors = false;
-    // The output may be YUV4MPEG2 (--y4m, --fps, or a name ending in .y4m).
-    bool y4m_output = false;
 };
 
 struct ConverterSpec {
-    const char* program;
-    const char* usage;  // printf format; %s, when present, is argv[0]
-    const char* description;
+    ProgramSpec program;  // with kY4mOutputOptions when the output may be y4m
     ConverterPolicy policy;
     const PixelFormat& input;  // read as YUV4MPEG2 too when it has a y4m form
     const PixelFormat& output;
@@ -46,8 +47,6 @@ struct ConverterSpec {
     // What the samples convert() counts are, said once at the end when there
     // are any: "<count> <count_warning>".
     const char* count_warning;
-    // The instruction set the conversion's kernels run on in this process.
-    Isa (*kernels)();
 };
 
 // The count warning of the converters that read 10-bit samples.

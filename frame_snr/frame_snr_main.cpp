@@ -51,8 +51,7 @@ constexpr OptionSpec kCsvOption{"csv", true};
 constexpr OptionSpec kJsonOption{"json", true};
 constexpr OptionSpec kPlotOption{"plot", true};
 constexpr OptionSpec kFormatOption{"format", true};
-constexpr OptionSpec kOptions[] = {kThreadsOption, kNoProgressOption, kCsvOption,
-                                   kJsonOption,    kPlotOption,       kFormatOption};
+constexpr OptionSpec kOptions[] = {kCsvOption, kJsonOption, kPlotOption, kFormatOption};
 constexpr const char* kReportOptionsHelp =
     "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
     "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
@@ -63,44 +62,43 @@ constexpr const char* kReportOptionsHelp =
     "  --plot FILE    also draw the per-frame SNR as an SVG picture\n"
     "  (FILE - is standard output, instead of the text report; one of them at most)\n";
 
+const ProgramSpec kSpec{
+    .program = kProgram,
+    .usage = "\nError!\nUsage: %s target_file reference_file frame_skip [height] [width]\n",
+    .help_usage_from = 8,  // --help shows it without "Error!"
+    .description = kDescription,
+    .options = kOptions,
+    .options_help = kReportOptionsHelp,
+    .usage_status = kFailed,
+    .failure_status = kFailed,
+    .usage_to_stderr = false,
+    .kernels = [] { return best_isa(squared_error_variants()); },
+};
+
 int fail(const std::string& what, const std::string& reason) {
     report_error(kProgram, what, reason);
     return kFailed;
 }
 
 int run(int argc, char** argv) {
-    constexpr const char* kUsage =
-        "\nError!\nUsage: %s target_file reference_file frame_skip [height] [width]\n";
-    {
-        char usage[512];
-        std::snprintf(usage, sizeof usage, kUsage + 8, argv[0]);  // without "Error!"
-        const std::string help = std::string(kDescription) + kRunOptionsHelp + kReportOptionsHelp;
-        const ProgramInfo info{kProgram, usage, help.c_str(), best_isa(squared_error_variants()),
-                               kFailed};
-        if (const auto status = program_preamble(argc, argv, info)) return *status;
-    }
-    const CommandLine line = parse_command_line(argc, argv, kOptions);
-    RunOptions options;
-    std::string usage_error = read_run_options(line, options);
+    const ProgramStart start = start_program(kSpec, argc, argv);
+    if (start.status) return *start.status;
+    const CommandLine& line = start.line;
+    const RunOptions& options = start.run;
     const PixelFormat* format = &kYuv10;
-    if (const auto name = line.value(kFormatOption.name); name && usage_error.empty()) {
+    if (const auto name = line.value(kFormatOption.name)) {
         format = find_pixel_format(*name);
         if (format == nullptr) {
-            usage_error = "unknown --format '" + *name + "': expected";
+            std::string known;
             for (const PixelFormat* f : pixel_formats())
-                usage_error += std::string(f == pixel_formats().front() ? " " : ", ") + f->name;
+                known += (known.empty() ? " " : ", ") + std::string(f->name);
+            return usage_error(kSpec, argv, "unknown --format '" + *name + "': expected" + known);
         }
     }
     const std::size_t count = line.positional.size();
-    if (usage_error.empty() && count < 3)
-        usage_error = "target_file, reference_file and frame_skip are needed";
-    if (usage_error.empty() && count == 4) usage_error = "a height was given without a width";
-    if (!usage_error.empty()) {
-        std::printf(kUsage, argv[0]);
-        std::fflush(stdout);
-        report_line(kProgram, usage_error);
-        return kFailed;
-    }
+    if (count < 3)
+        return usage_error(kSpec, argv, "target_file, reference_file and frame_skip are needed");
+    if (count == 4) return usage_error(kSpec, argv, "a height was given without a width");
     const ReportLayout layout = report_layout(*format);
     const char* target_path = line.positional[0];
     const char* reference_path = line.positional[1];

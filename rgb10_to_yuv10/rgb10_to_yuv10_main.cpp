@@ -12,19 +12,25 @@ namespace rawframes {
 
 int rgb10_to_yuv10_main(int argc, char** argv) {
     static const ConverterSpec converter{
-        "rgb10-to-yuv10",
-        "Usage : %s input_rgb10 output_yuv10 width height num_frame\n",
-        "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
-        "planar Co + 1024, Y, Cg + 1024 with the reversible integer YCoCg-R transform.\n"
-        "Converts num_frame frames, or until the input ends when num_frame is negative.\n"
-        "As YUV4MPEG2 (C444p12) the planes are Y, Co + 1024, Cg + 1024.\n"
-        "Exit status: 0 on success, 1 on any error.\n",
-        ConverterPolicy{.usage_status = 1,
-                        .failure_status = 1,
-                        .frame_limit = true,
-                        .complete_partial_frame = true,
-                        .terse_open_errors = true,
-                        .y4m_output = true},
+        ProgramSpec{
+            .program = "rgb10-to-yuv10",
+            .usage = "Usage : %s input_rgb10 output_yuv10 width height num_frame\n",
+            .help_usage_from = 0,
+            .description =
+                "Converts frames of 10-bit planar R, G, B (16-bit little-endian samples) into\n"
+                "planar Co + 1024, Y, Cg + 1024 with the reversible integer YCoCg-R transform.\n"
+                "Converts num_frame frames, or until the input ends when num_frame is negative.\n"
+                "As YUV4MPEG2 (C444p12) the planes are Y, Co + 1024, Cg + 1024.\n"
+                "Exit status: 0 on success, 1 on any error.\n",
+            .options = kY4mOutputOptions,
+            .options_help = kY4mOptionsHelp,
+            .usage_status = 1,
+            .failure_status = 1,
+            .usage_to_stderr = false,
+            .kernels = [] { return best_isa(ycocg_r_variants()); },
+        },
+        ConverterPolicy{
+            .frame_limit = true, .complete_partial_frame = true, .terse_open_errors = true},
         kRgb10,
         kYuv10,
         true,
@@ -35,7 +41,6 @@ int rgb10_to_yuv10_main(int argc, char** argv) {
             return above;
         },
         kAbove10BitWarning,
-        [] { return best_isa(ycocg_r_variants()); },
     };
     return run_converter(converter, argc, argv);
 }
