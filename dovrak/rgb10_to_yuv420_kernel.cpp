@@ -4,7 +4,6 @@
 
 #include "pixel_format.hpp"
 #include "rgb10_to_yuv420_constants.hpp"
-#include "sample_range.hpp"
 
 namespace rawframes {
 
@@ -45,14 +44,17 @@ YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t
     return c;
 }
 
-void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                              std::uint8_t* y, std::size_t n) {
+std::uint64_t rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                                       std::uint8_t* y, std::size_t n) {
+    std::uint64_t above = 0;
     for (std::size_t i = 0; i < n; ++i) {
+        above += (r[i] > 1023) + (g[i] > 1023) + (b[i] > 1023);
         const YCbCrCodes c = rgb10_to_yuv420_pixel(r[i], g[i], b[i]);
         y[i] = c.y;
         r[i] = c.cr;
         b[i] = c.cb;
     }
+    return above;
 }
 
 void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
@@ -106,9 +108,7 @@ std::uint64_t rgb10_to_yuv420_frame(std::uint16_t* frame, std::uint8_t* out,
     for (std::size_t y = 0, j = 0; y < h; y += 2, ++j) {
         const std::size_t rows = y + 1 < h ? 2 : 1;
         const std::size_t at = y * w;
-        above += count_above(rp + at, rows * w, 1023) + count_above(gp + at, rows * w, 1023) +
-                 count_above(bp + at, rows * w, 1023);
-        pixels(rp + at, gp + at, bp + at, out + at, rows * w);
+        above += pixels(rp + at, gp + at, bp + at, out + at, rows * w);
         const std::size_t below = rows == 2 ? at + w : at;
         average_row(bp + at, bp + below, w, cb_out + j * cw);
         average_row(rp + at, rp + below, w, cr_out + j * cw);

@@ -26,9 +26,10 @@ struct YCbCrCodes {
 YCbCrCodes rgb10_to_yuv420_pixel(std::uint16_t r, std::uint16_t g, std::uint16_t b);
 
 // Converts n pixels: luma codes go to y, and the full-resolution chroma codes
-// replace the samples in r (Cr code) and b (Cb code).
-void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                              std::uint8_t* y, std::size_t n);
+// replace the samples in r (Cr code) and b (Cb code). Returns how many of the
+// 3n input samples are above 1023.
+std::uint64_t rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
+                                       std::uint8_t* y, std::size_t n);
 
 // Averages one row of chroma blocks. `top` and `bottom` are two rows of `width`
 // full-resolution codes (the same row for the last row of an odd height); each
@@ -37,8 +38,8 @@ void rgb10_to_yuv420_pixels_c(std::uint16_t* r, const std::uint16_t* g, std::uin
 void rgb10_to_yuv420_average_row_c(const std::uint16_t* top, const std::uint16_t* bottom,
                                    std::size_t width, std::uint8_t* out);
 
-using Rgb10ToYuv420PixelsFn = void (*)(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                                       std::uint8_t* y, std::size_t n);
+using Rgb10ToYuv420PixelsFn = std::uint64_t (*)(std::uint16_t* r, const std::uint16_t* g,
+                                                std::uint16_t* b, std::uint8_t* y, std::size_t n);
 using Rgb10ToYuv420AverageFn = void (*)(const std::uint16_t* top, const std::uint16_t* bottom,
                                         std::size_t width, std::uint8_t* out);
 

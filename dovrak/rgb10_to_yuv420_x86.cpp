@@ -1,7 +1,8 @@
 // AVX2 and AVX-512 versions of the RGB to 4:2:0 per-pixel pass and the chroma
 // averaging. They perform the operations of rgb10_to_yuv420_pixel in the same order and
 // precision on 4 or 8 pixels at once; no fused multiply-add is used, and the
-// float-to-integer conversions truncate as the plain code does.
+// float-to-integer conversions truncate as the plain code does. The input
+// samples above 1023 are counted as the pixels are converted.
 #include "rgb10_to_yuv420_constants.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "x86_targets.hpp"
@@ -84,16 +85,36 @@ RF_AVX512 inline Codes8 pixels8(const std::uint16_t* r, const std::uint16_t* g,
                   _mm256_sub_epi32(c128, _mm512_cvttpd_epi32(_mm512_mul_pd(crc, m255)))};
 }
 
+// How many of 8 unsigned 16-bit samples are above 1023.
+RF_AVX2 inline unsigned above_1023(const std::uint16_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i over = _mm_cmpgt_epi16(_mm_xor_si128(v, _mm_set1_epi16(-32768)),
+                                         _mm_set1_epi16(static_cast<short>(1023 ^ 0x8000)));
+    return static_cast<unsigned>(
+               __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(over)))) /
+           2;
+}
+
+// The same for 16 samples.
+RF_AVX512 inline unsigned above_1023_16(const std::uint16_t* p) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    return static_cast<unsigned>(
+        __builtin_popcount(_mm256_cmpgt_epu16_mask(v, _mm256_set1_epi16(1023))));
+}
+
 RF_AVX512 inline __m512i join(__m256i lo, __m256i hi) {
     return _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
 }
 
 }  // namespace
 
-RF_AVX2 void rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* g, std::uint16_t* b,
-                                         std::uint8_t* y, std::size_t n) {
+RF_AVX2 std::uint64_t rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* g,
+                                                  std::uint16_t* b, std::uint8_t* y,
+                                                  std::size_t n) {
+    std::uint64_t above = 0;
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
+        above += above_1023(r + i) + above_1023(g + i) + above_1023(b + i);
         const Codes4 a = pixels4(r + i, g + i, b + i);
         const Codes4 c = pixels4(r + i + 4, g + i + 4, b + i + 4);
         const __m128i y16 = _mm_packs_epi32(a.y, c.y);
@@ -101,13 +122,17 @@ RF_AVX2 void rgb10_to_yuv420_pixels_avx2(std::uint16_t* r, const std::uint16_t* 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), _mm_packus_epi32(a.cr, c.cr));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), _mm_packus_epi32(a.cb, c.cb));
     }
-    if (i < n) rgb10_to_yuv420_pixels_c(r + i, g + i, b + i, y + i, n - i);
+    if (i < n) above += rgb10_to_yuv420_pixels_c(r + i, g + i, b + i, y + i, n - i);
+    return above;
 }
 
-RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16_t* g,
-                                             std::uint16_t* b, std::uint8_t* y, std::size_t n) {
+RF_AVX512 std::uint64_t rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16_t* g,
+                                                      std::uint16_t* b, std::uint8_t* y,
+                                                      std::size_t n) {
+    std::uint64_t above = 0;
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
+        above += above_1023_16(r + i) + above_1023_16(g + i) + above_1023_16(b + i);
         const Codes8 a = pixels8(r + i, g + i, b + i);
         const Codes8 c = pixels8(r + i + 8, g + i + 8, b + i + 8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm512_cvtepi32_epi8(join(a.y, c.y)));
@@ -116,7 +141,8 @@ RF_AVX512 void rgb10_to_yuv420_pixels_avx512(std::uint16_t* r, const std::uint16
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i),
                             _mm512_cvtepi32_epi16(join(a.cb, c.cb)));
     }
-    if (i < n) rgb10_to_yuv420_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
+    if (i < n) above += rgb10_to_yuv420_pixels_avx2(r + i, g + i, b + i, y + i, n - i);
+    return above;
 }
 
 RF_AVX2 void rgb10_to_yuv420_average_row_avx2(const std::uint16_t* top, const std::uint16_t* bottom,

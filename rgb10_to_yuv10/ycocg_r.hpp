@@ -16,11 +16,12 @@
 namespace rawframes {
 
 // Transforms n positions in place: r[i], g[i], b[i] become Co + 1024, Y, Cg + 1024.
-// This plain version is the definition the faster variants are checked against.
-void ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n);
+// Returns how many of the 3n input samples are above 1023. This plain version
+// is the definition the faster variants are checked against.
+std::uint64_t ycocg_r_planes_c(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b, std::size_t n);
 
-using YCoCgRPlanesFn = void (*)(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b,
-                                std::size_t n);
+using YCoCgRPlanesFn = std::uint64_t (*)(std::uint16_t* r, std::uint16_t* g, std::uint16_t* b,
+                                         std::size_t n);
 
 // Every version of the plane transform built into this binary, plain first;
 // the caller checks cpu_supports() before running one.

@@ -96,10 +96,13 @@ std::vector<Kernel> describe_all() {
             }
             return std::vector<Bytes>{samples16(n, [&](std::size_t i) { return r[i]; }),
                                       samples16(n, [&](std::size_t i) { return g[i]; }),
-                                      samples16(n, [&](std::size_t i) { return b[i]; })};
+                                      samples16(n, [&](std::size_t i) { return b[i]; }),
+                                      pattern(8)};
         },
         [](YCoCgRPlanesFn fn, std::vector<Guarded>& a, std::size_t n) {
-            fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(), n);
+            const std::uint64_t above =
+                fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(), n);
+            std::memcpy(a[3].as<std::uint8_t>(), &above, sizeof above);
         }));
     // Inverse YCoCg-R in place: what the forward transform writes of 10-bit
     // input (which never clamps), or any 16-bit samples (which mostly do).
@@ -187,11 +190,13 @@ std::vector<Kernel> describe_all() {
             for (std::size_t p = 0; p < 3; ++p)
                 planes.push_back(samples16(n, [&](std::size_t i) { return v[p * n + i]; }));
             planes.push_back(pattern(n));
+            planes.push_back(pattern(8));
             return planes;
         },
         [](Rgb10ToYuv420PixelsFn fn, std::vector<Guarded>& a, std::size_t n) {
-            fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(), a[2].as<std::uint16_t>(),
-               a[3].as<std::uint8_t>(), n);
+            const std::uint64_t above = fn(a[0].as<std::uint16_t>(), a[1].as<std::uint16_t>(),
+                                           a[2].as<std::uint16_t>(), a[3].as<std::uint8_t>(), n);
+            std::memcpy(a[4].as<std::uint8_t>(), &above, sizeof above);
         }));
     // RGB to 4:2:0, chroma averaging of a row pair of codes 1..255, or of a
     // single row (the bottom row of an odd-sized frame) given as both.
