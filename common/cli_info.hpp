@@ -38,10 +38,10 @@ struct ProgramStart {
 // --help prints the usage text and description, --version the version and the
 // kernels' instruction set, on standard output (a failed write is an error);
 // an unknown or malformed option is a usage error.
-ProgramStart start_program(const ProgramSpec& spec, int argc, char** argv);
+ProgramStart start_program(const ProgramSpec& about, int argc, char** argv);
 
 // Prints the usage text and, when `why` is not empty, a line on standard error
 // that says what was wrong; returns the usage status.
-int usage_error(const ProgramSpec& spec, char** argv, const std::string& why);
+int usage_error(const ProgramSpec& about, char** argv, const std::string& why);
 
 }  // namespace rawframes

@@ -27,31 +27,31 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }  // namespace
 
 int run_converter(const ConverterSpec& converter, int argc, char** argv) {
-    const ProgramSpec& spec = converter.program;
+    const ProgramSpec& about = converter.program;
     const ConverterPolicy& policy = converter.policy;
-    const ProgramStart start = start_program(spec, argc, argv);
+    const ProgramStart start = start_program(about, argc, argv);
     if (start.status) return *start.status;
     const CommandLine& line = start.line;
     const RunOptions& options = start.run;
     FrameRate rate;
     if (const auto fps = line.value("fps"); fps && !parse_frame_rate(*fps, rate))
-        return usage_error(spec, argv,
+        return usage_error(about, argv,
                            "invalid --fps value '" + *fps + "': expected NUM or NUM:DEN");
     const std::size_t count = line.positional.size();
-    if (policy.frame_limit ? count != 5 : count < 4) return usage_error(spec, argv, "");
+    if (policy.frame_limit ? count != 5 : count < 4) return usage_error(about, argv, "");
     const char* in_path = line.positional[0];
     const char* out_path = line.positional[1];
     // Only a converter that takes the y4m options may write y4m.
-    const bool y4m_out = !spec.options.empty() &&
+    const bool y4m_out = !about.options.empty() &&
                          (line.has("y4m") || line.has("fps") || ends_with(out_path, ".y4m"));
     auto fail = [&](const std::string& what, const std::string& reason) {
-        report_error(spec.program, what, reason);
-        return spec.failure_status;
+        report_error(about.program, what, reason);
+        return about.failure_status;
     };
     auto open_failed = [&](const char* path, const std::string& what, const std::string& reason) {
         if (!policy.terse_open_errors) return fail(what, reason);
         report_raw_line(std::string(path) + " file open error ");
-        return spec.failure_status;
+        return about.failure_status;
     };
 
     FrameGeometry geometry{parse_int(line.positional[2]), parse_int(line.positional[3])};
@@ -99,7 +99,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         return open_failed(out_path, "cannot write " + output.path(), error_text(e));
     }
     if (frames.starts_like_y4m())
-        report_error(spec.program, "warning: " + input.path(),
+        report_error(about.program, "warning: " + input.path(),
                      "it begins like a YUV4MPEG2 stream but is read as raw frames");
     input.set_cancel_fd(pipeline.stop_fd());
     FrameSink sink(output, converter.output, geometry, y4m_out);
@@ -107,7 +107,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         return fail("cannot write " + output.path(), error_text(e));
 
     if (limit && (!total || *limit < *total)) total = limit;
-    Progress progress(spec.program, total, options.progress);
+    Progress progress(about.program, total, options.progress);
 
     // The reader runs on one thread, frame after frame.
     std::vector<std::string> warnings(buffers.count());
@@ -135,7 +135,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
         if (!warnings[slot].empty()) {
-            report_error(spec.program, "warning: " + input.path(), warnings[slot]);
+            report_error(about.program, "warning: " + input.path(), warnings[slot]);
             warnings[slot].clear();
         }
         counted_samples += counts[slot];
@@ -150,18 +150,18 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     };
     const PipelineResult result = pipeline.run({&read, 1}, convert, write);
     progress.finish();
-    if (result.write_failed) return spec.failure_status;
+    if (result.write_failed) return about.failure_status;
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (const int e = output.close(); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
     // Input that makes no whole frame is ignored, which a wrong size shows as.
     if (!policy.complete_partial_frame && frames.trailing() != 0)
-        report_error(spec.program, "warning: " + input.path(),
+        report_error(about.program, "warning: " + input.path(),
                      std::to_string(frames.trailing()) + " trailing bytes ignored after " +
                          std::to_string(result.frames) + " whole frames of " +
                          std::to_string(in_bytes) + " bytes");
     if (counted_samples != 0)
-        report_error(spec.program, "warning: " + input.path(),
+        report_error(about.program, "warning: " + input.path(),
                      std::to_string(counted_samples) + " " + converter.count_warning);
     return 0;
 }

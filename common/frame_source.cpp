@@ -8,7 +8,7 @@
 
 namespace rawframes {
 
-std::string FrameSource::start(FrameGeometry& g) {
+std::string FrameSource::start(FrameGeometry& g, const std::string& given_by) {
     const std::size_t magic = sizeof kY4mMagic - 1;
     std::string head(magic, '\0');
     const Transfer got =
@@ -29,7 +29,7 @@ std::string FrameSource::start(FrameGeometry& g) {
     bool whole = false;
     if (const int e = read_line(line, whole); e != 0) return error_text(e);
     if (!whole) return "the YUV4MPEG2 header is cut short or too long";
-    return check_y4m_stream_header(line, format_, g);
+    return check_y4m_stream_header(line, format_, g, given_by);
 }
 
 std::string FrameSource::set_geometry(const FrameGeometry& g) {
@@ -89,10 +89,14 @@ FrameRead FrameSource::read_next(std::uint8_t* frame) {
             // trailing data, ignored as after raw frames; more is an error.
             const std::uint64_t seen = line.size() + (whole ? 1 : 0);
             const std::uint64_t least = sizeof kY4mFrameHeader - 1 + frame_bytes_;
-            if (seen < least) {
-                const Transfer more = file_.read(frame, least - seen);
-                if (more.error != 0) return failure(error_text(more.error));
-                if (seen + more.bytes < least) return ended(seen + more.bytes);
+            // The frame buffer serves as scratch; what is left may be longer.
+            std::uint64_t more = 0;
+            while (seen + more < least) {
+                const std::uint64_t chunk = std::min(least - seen - more, frame_bytes_);
+                const Transfer t = file_.read(frame, chunk);
+                if (t.error != 0) return failure(error_text(t.error));
+                more += t.bytes;
+                if (t.bytes < chunk) return ended(seen + more);
             }
             return failure(why.empty() ? "a YUV4MPEG2 frame header is too long" : why);
         }

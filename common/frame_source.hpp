@@ -22,10 +22,10 @@ class FrameSource {
 
     // Looks at how the input begins. When the format has a y4m form and the
     // input is a y4m stream, its header is read and checked against `g` (a
-    // 0 x 0 `g` is filled in from the header); otherwise the input is raw, and
-    // starts_like_y4m() tells whether it begins like a y4m stream all the same.
-    // Returns an error text.
-    std::string start(FrameGeometry& g);
+    // 0 x 0 `g` is filled in from the header; `given_by` says where a size
+    // came from); otherwise the input is raw, and starts_like_y4m() tells
+    // whether it begins like a y4m stream all the same. Returns an error text.
+    std::string start(FrameGeometry& g, const std::string& given_by = "the command line");
     bool y4m() const { return y4m_; }
     bool starts_like_y4m() const { return starts_like_y4m_; }
 

@@ -45,7 +45,7 @@ std::string y4m_stream_header(const PixelFormat& format, const FrameGeometry& g,
 }
 
 std::string check_y4m_stream_header(const std::string& params, const PixelFormat& format,
-                                    FrameGeometry& g) {
+                                    FrameGeometry& g, const std::string& given_by) {
     if (!printable(params)) return "the YUV4MPEG2 header holds bytes that are not text";
     std::uint32_t width = 0, height = 0;
     bool has_width = false, has_height = false;
@@ -82,7 +82,7 @@ std::string check_y4m_stream_header(const std::string& params, const PixelFormat
     if (width != static_cast<std::uint32_t>(g.width) ||
         height != static_cast<std::uint32_t>(g.height))
         return "the YUV4MPEG2 frames are " + std::to_string(width) + " x " +
-               std::to_string(height) + " but the command line gives " + std::to_string(g.width) +
+               std::to_string(height) + " but " + given_by + " gives " + std::to_string(g.width) +
                " x " + std::to_string(g.height);
     return {};
 }

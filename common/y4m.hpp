@@ -28,10 +28,11 @@ std::string y4m_stream_header(const PixelFormat& format, const FrameGeometry& g,
 
 // Checks a stream header's parameters (the line after the magic, without its
 // newline) for frames of `format` and of the size `g`, or, when `g` is 0 x 0,
-// fills it in from the header. Returns an error text, or an empty string when
-// the stream can be read as such frames.
+// fills it in from the header; `given_by` says where `g` came from. Returns an
+// error text, or an empty string when the stream can be read as such frames.
 std::string check_y4m_stream_header(const std::string& params, const PixelFormat& format,
-                                    FrameGeometry& g);
+                                    FrameGeometry& g,
+                                    const std::string& given_by = "the command line");
 
 // Checks a frame header line (without its newline): "FRAME", optionally
 // followed by parameters after a space.

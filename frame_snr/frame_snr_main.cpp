@@ -149,10 +149,13 @@ int run(int argc, char** argv) {
     // A YUV4MPEG2 input states its size; raw ones take the default when none
     // is given.
     FrameSource target_frames(target, *format), reference_frames(reference, *format);
+    std::string size_from = "the command line";
     for (auto [source, file] :
          {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
-        if (const std::string why = source->start(geometry); !why.empty())
+        const bool had_size = geometry.width != 0;
+        if (const std::string why = source->start(geometry, size_from); !why.empty())
             return fail("cannot read " + file->path(), why);
+        if (!had_size && geometry.width != 0) size_from = "the header of " + file->path();
     }
     if (geometry.width == 0 && geometry.height == 0) {
         geometry = {kDefaultWidth, kDefaultHeight};

@@ -468,6 +468,12 @@ TEST_F(FrameSnrCli, EveryFormatIsMeasuredWithItsPlanesAndPeaks) {
                           0),
               0u)
         << r.out;
+    // Two y4m inputs must agree on the size.
+    write_file(reference, "YUV4MPEG2 W5 H3\n");
+    EXPECT_EQ(snr({"0", "--format=yuv420"}).err, "frame-snr: cannot read " + reference +
+                                                     ": the YUV4MPEG2 frames are 5 x 3 but the "
+                                                     "header of " +
+                                                     target + " gives 3 x 3\n");
     // The default format reads 12-bit 4:4:4 y4m with its planes Y, Co, Cg.
     write_file(target,
                "YUV4MPEG2 W1 H1 C444p12\nFRAME\n" + std::string("\x01\x00\x02\x00\x03\x00", 6));
