@@ -1,9 +1,10 @@
 #include "snr.hpp"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <vector>
+
+#include "log10.hpp"
 
 namespace rawframes {
 
@@ -78,49 +79,12 @@ std::string sse_text(Sse sse) {
     return digits;
 }
 
-namespace {
-
-// Rounds `v` to a 64-bit significand (ties to even), the precision of the x87
-// registers; nothing to do where long double is that format already.
-[[maybe_unused]] long double to_extended(long double v) {
-    if (LDBL_MANT_DIG <= 64 || v == 0 || !std::isfinite(v)) return v;
-    int exponent = 0;
-    const long double m = std::frexp(v, &exponent);
-    return std::ldexp(std::nearbyint(std::ldexp(m, 64)), exponent - 64);
-}
-
-// 10 * log10(q), with log10(q) formed as log2(q) * log10(2) in extended
-// precision (64-bit significand) and the product by 10 rounded to that
-// precision too, then to double. On x86 this is the x87 fyl2x instruction with
-// the log10(2) constant. Elsewhere, where long double has at least 64 bits of
-// significand (quadruple precision on 64-bit Arm), the same two roundings are
-// made on a more precise logarithm; fyl2x itself is not always correctly
-// rounded, so about one value in 80,000 then differs from x86 in the last bit
-// of the double.
-double ten_log10_extended(double q) {
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-    long double result;
-    const long double x = q;
-    long double log10_2;
-    __asm__("fldlg2" : "=t"(log10_2));
-    __asm__("fyl2x" : "=t"(result) : "0"(x), "u"(log10_2) : "st(1)");
-    return static_cast<double>(10.0L * result);
-#else
-    // log10(2) as fldlg2 loads it: rounded to 64 bits.
-    const long double log10_2 = to_extended(0.301029995663981195213738894724493027L);
-    const long double l = to_extended(std::log2(static_cast<long double>(q)) * log10_2);
-    return static_cast<double>(to_extended(10.0L * l));
-#endif
-}
-
-}  // namespace
-
 double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_squared) {
     if (sse == 0.0) return 0.0;
     const double numerator = static_cast<double>(width) * static_cast<double>(height) *
                              static_cast<double>(peak_squared);
     const double q = numerator / sse;
-    return ten_log10_extended(q);
+    return ten_log10(q);
 }
 
 FrameSnr measure_frame(const std::int16_t* target, const std::int16_t* reference,

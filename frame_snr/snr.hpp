@@ -62,7 +62,7 @@ double plane_sse8(const std::uint8_t* t, const std::uint8_t* r, std::uint64_t n,
 std::string sse_text(Sse sse);
 
 // 10 * log10(W * H * peak_squared / sse) in decibels, or 0 when sse is 0. The
-// logarithm is taken in extended precision.
+// logarithm is the software one of log10.hpp, the same on every processor.
 double snr_db(double sse, std::int32_t width, std::int32_t height, float peak_squared);
 
 struct FrameSnr {
