@@ -71,18 +71,19 @@ void register_pipeline(const std::string& program, std::uint64_t in_bytes, std::
             name.c_str(),
             [=](benchmark::State& state) {
                 FramePipeline pipeline(threads, FramePipeline::full_slots(threads));
-                SlotBuffers slots = allocate_slots(pipeline.slots(), in_bytes, out_bytes);
+                SlotBuffers slots = allocate_slots(
+                    pipeline.slots(), {in_bytes, std::max<std::uint64_t>(out_bytes, 1)});
                 const auto source = ten_bit_planes();
-                for (std::size_t s = 0; s < slots.count(); ++s) {
-                    std::memcpy(slots.first[s].get(), source.data(), in_bytes);
-                    if (out_bytes != 0) std::memset(slots.second[s].get(), 0, out_bytes);
+                for (auto& slot : slots) {
+                    std::memcpy(slot[0].get(), source.data(), in_bytes);
+                    std::memset(slot[1].get(), 0, out_bytes);
                 }
                 constexpr std::uint64_t kFrames = 60;
                 const ReadStage read = [](std::size_t, std::uint64_t i) {
                     return FrameRead{i < kFrames ? FrameRead::kFrame : FrameRead::kEnd, {}, {}};
                 };
                 const ConvertStage work = [&](std::size_t slot, std::uint64_t) {
-                    convert(slots.first[slot].get(), slots.second[slot].get());
+                    convert(slots[slot][0].get(), slots[slot][1].get());
                 };
                 const WriteStage write = [](std::size_t, std::uint64_t) { return true; };
                 for (auto _ : state)

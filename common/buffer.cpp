@@ -27,21 +27,24 @@ std::uint64_t physical_memory_bytes() {
     return bytes;
 }
 
-SlotBuffers allocate_slots(std::size_t wanted, std::uint64_t first_bytes,
-                           std::uint64_t second_bytes) {
+SlotBuffers allocate_slots(std::size_t wanted, const std::vector<std::uint64_t>& bytes) {
     SlotBuffers slots;
     const std::uint64_t memory = physical_memory_bytes();
-    const std::uint64_t pair = first_bytes + second_bytes;
-    if (pair < first_bytes || pair == 0 || pair > memory) return slots;
-    const std::uint64_t fit = memory / pair;
-    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, fit));
+    std::uint64_t per_slot = 0;
+    for (const std::uint64_t b : bytes) {
+        if (b > memory - per_slot) return slots;
+        per_slot += b;
+    }
+    if (per_slot == 0) return slots;
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(wanted, memory / per_slot));
     for (std::size_t i = 0; i < count; ++i) {
-        FrameBuffer<std::uint8_t> a = allocate_frame<std::uint8_t>(first_bytes);
-        FrameBuffer<std::uint8_t> b;
-        if (second_bytes != 0) b = allocate_frame<std::uint8_t>(second_bytes);
-        if (!a || (second_bytes != 0 && !b)) break;
-        slots.first.push_back(std::move(a));
-        slots.second.push_back(std::move(b));
+        std::vector<FrameBuffer<std::uint8_t>> slot;
+        for (const std::uint64_t b : bytes) {
+            slot.push_back(allocate_frame<std::uint8_t>(b));
+            if (!slot.back()) return slots;
+        }
+        slots.push_back(std::move(slot));
     }
     return slots;
 }

@@ -46,16 +46,12 @@ FrameBuffer<T> allocate_frame(std::uint64_t count) {
     return FrameBuffer<T>{static_cast<T*>(p)};
 }
 
-// The buffers of the frame slots a pipeline shares: each slot has a buffer of
-// `first_bytes` and, when `second_bytes` is not 0, one of `second_bytes`.
-struct SlotBuffers {
-    std::vector<FrameBuffer<std::uint8_t>> first, second;
-    std::size_t count() const { return first.size(); }
-};
+// The buffers of the frame slots a pipeline shares: slot s has one buffer of
+// each size in `bytes`.
+using SlotBuffers = std::vector<std::vector<FrameBuffer<std::uint8_t>>>;
 
-// Allocates `wanted` slots, or as many as fit in physical memory when that is
-// fewer (at least one); returns no slots when not even one can be had.
-SlotBuffers allocate_slots(std::size_t wanted, std::uint64_t first_bytes,
-                           std::uint64_t second_bytes);
+// Allocates `wanted` slots, or as many as fit in physical memory and can be
+// had when that is fewer; returns no slots when not even one can be had.
+SlotBuffers allocate_slots(std::size_t wanted, const std::vector<std::uint64_t>& bytes);
 
 }  // namespace rawframes

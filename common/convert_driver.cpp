@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "buffer.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
+#include "frame_run.hpp"
 #include "frame_sink.hpp"
 #include "frame_source.hpp"
 #include "options.hpp"
@@ -66,12 +66,13 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const std::uint64_t in_bytes = frame_bytes(converter.input, geometry);
     const std::uint64_t out_bytes =
         converter.in_place ? 0 : frame_bytes(converter.output, geometry);
-    SlotBuffers buffers =
-        allocate_slots(FramePipeline::full_slots(options.threads), in_bytes, out_bytes);
-    if (buffers.count() == 0)
+    // The reader and the writer each keep a core busy copying frames.
+    FrameRun run;
+    std::vector<std::uint64_t> buffer_bytes{in_bytes};
+    if (out_bytes != 0) buffer_bytes.push_back(out_bytes);
+    if (!run.prepare(run_workers(options.threads, 2), 1, buffer_bytes))
         return fail("cannot allocate frame buffers",
                     std::to_string(in_bytes + out_bytes) + " bytes are not available");
-    FramePipeline pipeline(options.threads, buffers.count());
 
     InputFile input;
     if (const int e = input.open(in_path); e != 0)
@@ -101,7 +102,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     if (frames.starts_like_y4m())
         report_error(about.program, "warning: " + input.path(),
                      "it begins like a YUV4MPEG2 stream but is read as raw frames");
-    input.set_cancel_fd(pipeline.stop_fd());
+    input.set_cancel_fd(run.stop_fd());
     FrameSink sink(output, converter.output, geometry, y4m_out);
     if (const int e = sink.begin(rate); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
@@ -110,28 +111,23 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     Progress progress(about.program, total, options.progress);
 
     // The reader runs on one thread, frame after frame.
-    std::vector<std::string> warnings(buffers.count());
-    std::vector<std::uint64_t> counts(buffers.count(), 0);
+    std::vector<std::string> warnings(run.slots());
+    std::vector<std::uint64_t> counts(run.slots(), 0);
     std::uint64_t counted_samples = 0;
-    const ReadStage read = [&](std::size_t slot, std::uint64_t i) -> FrameRead {
-        if (limit && i >= *limit) return {FrameRead::kEnd, {}, {}};
-        std::uint8_t* frame = buffers.first[slot].get();
-        FrameRead got = frames.read(i, frame);
+    const FrameRun::AfterRead after_read = [&](std::size_t slot, std::uint64_t,
+                                               FrameRead got) -> FrameRead {
         // Less than one whole sample left: the input has ended.
         const std::uint64_t bytes = frames.last_read();
         if (got.kind != FrameRead::kEnd || !policy.complete_partial_frame || bytes < 2) return got;
         const std::uint64_t whole = bytes / 2 * 2;
-        std::memset(frame + whole, 0, in_bytes - whole);
+        std::memset(run.buffer(slot, 0) + whole, 0, in_bytes - whole);
         warnings[slot] = "last frame has only " + std::to_string(bytes) + " of " +
                          std::to_string(in_bytes) + " bytes; missing samples are zero";
         return {};
     };
     const ConvertStage convert = [&](std::size_t slot, std::uint64_t) {
-        void* in = buffers.first[slot].get();
-        if (converter.input.sample_bytes == 2)
-            le16_to_host(static_cast<std::uint16_t*>(in), in_bytes / 2);
         counts[slot] = converter.convert(
-            in, converter.in_place ? nullptr : buffers.second[slot].get(), geometry);
+            run.buffer(slot, 0), converter.in_place ? nullptr : run.buffer(slot, 1), geometry);
     };
     const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
         if (!warnings[slot].empty()) {
@@ -139,8 +135,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
             warnings[slot].clear();
         }
         counted_samples += counts[slot];
-        const std::uint8_t* frame =
-            converter.in_place ? buffers.first[slot].get() : buffers.second[slot].get();
+        const std::uint8_t* frame = run.buffer(slot, converter.in_place ? 0 : 1);
         if (const int e = sink.write(frame); e != 0) {
             fail("cannot write " + output.path(), error_text(e));
             return false;
@@ -148,7 +143,9 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         progress.update(i + 1);
         return true;
     };
-    const PipelineResult result = pipeline.run({&read, 1}, convert, write);
+    run.frame_limit = limit;
+    const RunInput inputs[] = {{&frames}};
+    const PipelineResult result = run.run(inputs, after_read, convert, write);
     progress.finish();
     if (result.write_failed) return about.failure_status;
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);

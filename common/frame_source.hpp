@@ -33,6 +33,8 @@ class FrameSource {
     // an error text.
     std::string set_geometry(const FrameGeometry& g);
     std::uint64_t frame_bytes() const { return frame_bytes_; }
+    const PixelFormat& format() const { return format_; }
+    InputFile& file() const { return file_; }
     // Whole frames of a seekable raw input, counted from its size.
     std::optional<std::uint64_t> counted() const { return counted_; }
     // Reads a counted input as a stream from here on, to its last byte.

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "process.hpp"
-
 namespace rawframes {
 
 std::optional<std::string> CommandLine::value(const char* name) const {
@@ -56,7 +54,7 @@ CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec
 
 std::string read_run_options(const CommandLine& line, RunOptions& run) {
     if (!line.error.empty()) return line.error;
-    run.threads = std::min(available_cpus(), kMaxThreads);
+    run.threads = 0;
     run.progress = !line.has(kNoProgressOption.name);
     if (const auto text = line.value(kThreadsOption.name)) {
         std::size_t n = 0;

@@ -38,14 +38,16 @@ CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec
 inline constexpr const char* kRunOptionsHelp =
     "A file name of - is standard input or standard output.\n"
     "Options:\n"
-    "  --threads N    conversion threads (default: the processors this process may use)\n"
+    "  --threads N    conversion threads (default: the processors this process may\n"
+    "                 use, less those its reading and writing keep busy; at least 1)\n"
     "  --no-progress  no progress line, which is otherwise shown on a terminal\n"
     "  --             ends the options\n";
 
 // The options every program reads, checked: the number of conversion workers
-// (default: the processors this process may use) and whether to show progress.
+// (0 when not given: the run chooses, see run_workers) and whether to show
+// progress.
 struct RunOptions {
-    std::size_t threads = 1;
+    std::size_t threads = 0;
     bool progress = true;
 };
 inline constexpr std::size_t kMaxThreads = 256;

@@ -17,10 +17,10 @@
 #include <tuple>
 #include <vector>
 
-#include "buffer.hpp"
 #include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
+#include "frame_run.hpp"
 #include "frame_source.hpp"
 #include "geometry.hpp"
 #include "options.hpp"
@@ -174,12 +174,11 @@ int run(int argc, char** argv) {
     }
 
     const std::uint64_t frame_bytes = rawframes::frame_bytes(*format, geometry);
-    SlotBuffers buffers =
-        allocate_slots(FramePipeline::full_slots(options.threads), frame_bytes, frame_bytes);
-    if (buffers.count() == 0)
+    // The two readers each keep a core busy copying frames.
+    FrameRun run;
+    if (!run.prepare(run_workers(options.threads, 2), 2, {frame_bytes, frame_bytes}))
         return fail("cannot allocate frame buffers",
                     "2 x " + std::to_string(frame_bytes) + " bytes are not available");
-    FramePipeline pipeline(options.threads, buffers.count());
 
     // Seekable files are measured before any report line; streams are read
     // until they end.
@@ -187,7 +186,7 @@ int run(int argc, char** argv) {
          {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
         if (const std::string why = source->set_geometry(geometry); !why.empty())
             return fail("cannot measure " + file->path(), why);
-        if (file->is_stream()) file->set_cancel_fd(pipeline.stop_fd());
+        if (file->is_stream()) file->set_cancel_fd(run.stop_fd());
     }
 
     // Reports are opened first and files emptied only once none of them is an
@@ -242,25 +241,10 @@ int run(int argc, char** argv) {
     // On a terminal the report itself shows how far the run is.
     Progress progress(kProgram, total, options.progress && ::isatty(STDOUT_FILENO) != 1);
 
-    const ReadStage readers[] = {
-        [&](std::size_t slot, std::uint64_t i) {
-            return target_frames.read(i, buffers.first[slot].get());
-        },
-        [&](std::size_t slot, std::uint64_t i) {
-            std::uint64_t j = 0;
-            if (__builtin_mul_overflow(i, step, &j)) return FrameRead{FrameRead::kEnd, {}, {}};
-            return reference_frames.read(j, buffers.second[slot].get());
-        },
-    };
-    std::vector<FrameFigures> results(buffers.count());
+    const RunInput inputs[] = {{&target_frames, 1}, {&reference_frames, step}};
+    std::vector<FrameFigures> results(run.slots());
     const ConvertStage measure_stage = [&](std::size_t slot, std::uint64_t) {
-        std::uint8_t* t = buffers.first[slot].get();
-        std::uint8_t* r = buffers.second[slot].get();
-        if (format->sample_bytes == 2) {
-            le16_to_host(reinterpret_cast<std::uint16_t*>(t), frame_bytes / 2);
-            le16_to_host(reinterpret_cast<std::uint16_t*>(r), frame_bytes / 2);
-        }
-        results[slot] = measure(layout, t, r, geometry);
+        results[slot] = measure(layout, run.buffer(slot, 0), run.buffer(slot, 1), geometry);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
         const FrameRecord record{i, i * step, results[slot]};
@@ -273,7 +257,7 @@ int run(int argc, char** argv) {
     // wrong size or a wrong file: say so. A stream is read to its end for it.
     const auto warn_about_sizes = [&] {
         std::uint64_t t_frames = 0, t_trailing = 0, r_frames = 0, r_trailing = 0;
-        std::uint8_t* scratch = buffers.first[0].get();
+        std::uint8_t* scratch = run.buffer(0, 0);
         for (auto [source, file, frames, trailing] :
              {std::tuple{&target_frames, &target, &t_frames, &t_trailing},
               {&reference_frames, &reference, &r_frames, &r_trailing}}) {
@@ -302,7 +286,7 @@ int run(int argc, char** argv) {
         }
         return true;
     };
-    const PipelineResult result = pipeline.run(readers, measure_stage, report);
+    const PipelineResult result = run.run(inputs, {}, measure_stage, report);
     progress.finish();
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (result.write_failed || !write_reports([&](Report& r) { return r.end(summary); }))

@@ -34,6 +34,7 @@ struct Program {
     int failed;              // the status of a failure
     // Output frame size for the given geometry, or 0 when it writes no file.
     std::function<std::uint64_t(const FrameGeometry&)> out_frame;
+    const PixelFormat* in = nullptr;  // the format it reads
 };
 
 // Every program of the suite, each with what the batteries need to know of it.
@@ -42,11 +43,11 @@ std::vector<Program> programs() {
         return [&f](const FrameGeometry& g) { return frame_bytes(f, g); };
     };
     const std::map<std::string, Program> known = {
-        {"rgb10-to-yuv10", {"", "", {0, 1}, 1, frame(kYuv10)}},
-        {"yuv10-to-rgb10", {"", "", {0, 1, 2}, 1, frame(kRgb10)}},
-        {"frame-snr", {"", "", {0, 1, 255}, 1, nullptr}},
-        {"dovrak", {"", "", {0, 255}, 255, frame(kYuv420)}},
-        {"yuv420-to-rgb", {"", "", {0, 255}, 255, frame(kRgb8)}},
+        {"rgb10-to-yuv10", {"", "", {0, 1}, 1, frame(kYuv10), &kRgb10}},
+        {"yuv10-to-rgb10", {"", "", {0, 1, 2}, 1, frame(kRgb10), &kYuv10}},
+        {"frame-snr", {"", "", {0, 1, 255}, 1, nullptr, &kYuv10}},
+        {"dovrak", {"", "", {0, 255}, 255, frame(kYuv420), &kRgb10}},
+        {"yuv420-to-rgb", {"", "", {0, 255}, 255, frame(kRgb8), &kYuv420}},
     };
     std::vector<Program> all;
     for (const ProgramEntry& entry : program_list()) {
@@ -423,6 +424,51 @@ TEST(Streams, MemoryDoesNotGrowWithTheNumberOfFrames) {
         const long bound = static_cast<long>(((std::stoul(threads) + 4) * frame >> 10) + 8192);
         EXPECT_LE(peak[1], bound) << threads << " threads";
         EXPECT_LE(peak[1], peak[0] + 4096) << threads << " threads";
+    }
+}
+
+TEST(Memory, LessNeverFailsWhereLessStillSucceeds) {
+#if defined(__SANITIZE_ADDRESS__) || defined(RAWFRAMES_EMULATED)
+    GTEST_SKIP() << "the sanitizer's or the emulator's own address space hides the program's";
+#endif
+    // A ladder of address-space limits (ulimit -v), 4 threads asked for:
+    // above the first limit that succeeds every run succeeds, and every run
+    // that fails says why in one line and leaves an existing output alone.
+    ScratchDir dir;
+    const FrameGeometry g{1280, 720};  // buffers the size of a few thread stacks
+    const std::string w = std::to_string(g.width), h = std::to_string(g.height);
+    for (const Program& p : programs()) {
+        const std::string in = dir.path(p.name + ".in"), out = dir.path(p.name + ".out");
+        write_file(in, sample_bytes(2 * frame_bytes(*p.in, g), 1));
+        std::vector<std::string> args = {"-c", "ulimit -v \"$1\"; shift; exec \"$@\"", "sh", "",
+                                         p.path};
+        if (p.out_frame) {
+            args.insert(args.end(), {in, out, w, h});
+        } else {
+            args.insert(args.end(), {in, in, "0", h, w});
+        }
+        if (p.name == "rgb10-to-yuv10") args.push_back("2");
+        args.insert(args.end(), {"--threads", "4"});
+        int first_success = 0;
+        for (int kib = 12 * 1024; kib <= 192 * 1024; kib += 12 * 1024) {
+            args[3] = std::to_string(kib);
+            write_file(out, std::string("keep"));
+            const RunResult r = run("/bin/sh", args);
+            if (r.status == 0) {
+                if (first_success == 0) first_success = kib;
+                if (p.out_frame) {
+                    EXPECT_EQ(read_file(out).size(), 2 * p.out_frame(g)) << kib;
+                }
+                continue;
+            }
+            EXPECT_EQ(first_success, 0) << p.name << " failed at " << kib << " KiB after "
+                                        << first_success << " KiB succeeded: " << r.err;
+            // 127: the loader could not map the program's libraries.
+            EXPECT_TRUE(r.status == p.failed || r.status == 127) << p.name << ' ' << r.status;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << p.name << r.err;
+            EXPECT_EQ(read_file(out).size(), 4u) << p.name << " at " << kib << " KiB";
+        }
+        EXPECT_NE(first_success, 0) << p.name << " never succeeded";
     }
 }
 
