@@ -119,6 +119,9 @@ FrameRead FrameSource::read_next(std::uint8_t* frame) {
     }
     last_read_ = bytes;
     if (bytes == frame_bytes_) return {};
+    if (size_at_start_ && next_ * frame_bytes_ + bytes < *size_at_start_)
+        return failure("the file ended inside frame " + std::to_string(next_) + " of " +
+                       std::to_string((*size_at_start_ + frame_bytes_ - 1) / frame_bytes_));
     return ended(marker + bytes);
 }
 

@@ -37,8 +37,12 @@ class FrameSource {
     InputFile& file() const { return file_; }
     // Whole frames of a seekable raw input, counted from its size.
     std::optional<std::uint64_t> counted() const { return counted_; }
-    // Reads a counted input as a stream from here on, to its last byte.
-    void forget_count() { counted_.reset(); }
+    // Reads a counted input as a stream from here on, to its last byte; one
+    // that ends before the size it had here has shrunk, which is an error.
+    void forget_count() {
+        if (counted_) size_at_start_ = *counted_ * frame_bytes_ + trailing_;
+        counted_.reset();
+    }
 
     // Reads frame `index` into `frame`, in raw layout; frames are asked for in
     // increasing order, and those in between are passed over. kEnd when the
@@ -69,7 +73,8 @@ class FrameSource {
     bool starts_like_y4m_ = false;
     std::string pending_;  // bytes of a stream already read by start()
     std::optional<std::uint64_t> counted_;
-    std::uint64_t next_ = 0;  // the frame a sequential read delivers next
+    std::optional<std::uint64_t> size_at_start_;  // of a counted input read as a stream
+    std::uint64_t next_ = 0;                      // the frame a sequential read delivers next
     bool ended_ = false;
     std::uint64_t trailing_ = 0;
     std::uint64_t last_read_ = 0;

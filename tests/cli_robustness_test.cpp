@@ -402,6 +402,29 @@ TEST(Streams, AnErrorInAnyStageStopsTheWholeRun) {
         ::close(keep_open);
         EXPECT_EQ(stuck.status, failed) << p.name;
         EXPECT_EQ(stuck.err, p.name + ": cannot write /dev/full: No space left on device\n");
+
+        // An input that shrinks while it is read: the output waits in a pipe
+        // while the file is cut to a frame and a half, and the run then fails
+        // with one line at the first frame it no longer has.
+        const FrameGeometry g{640, 480};
+        const std::string shrinking = dir.path(p.name + ".shrinking"), slow = fifo + ".slow";
+        const std::uint64_t in_frame = frame_bytes(*p.in, g);
+        write_file(shrinking, sample_bytes(10 * in_frame, 3));
+        ASSERT_EQ(::mkfifo(slow.c_str(), 0600), 0);
+        std::vector<std::string> shrink_args{shrinking, slow, "640", "480", "--threads", "1"};
+        if (p.name == "rgb10-to-yuv10") shrink_args.insert(shrink_args.begin() + 4, "-1");
+        const RunResult cut = run(p.path, shrink_args, [&] {
+            const int fd = ::open(slow.c_str(), O_RDONLY);
+            char some[4096];
+            [[maybe_unused]] ssize_t n = ::read(fd, some, sizeof some);
+            ::truncate(shrinking.c_str(), static_cast<off_t>(in_frame * 3 / 2));
+            while ((n = ::read(fd, some, sizeof some)) > 0) {
+            }
+            ::close(fd);
+        });
+        EXPECT_EQ(cut.status, failed) << p.name;
+        EXPECT_NE(cut.err.find(": the file ended inside frame "), std::string::npos) << cut.err;
+        EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 1) << cut.err;
     }
 }
 
