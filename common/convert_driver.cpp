@@ -56,7 +56,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
 
     FrameGeometry geometry{parse_int(line.positional[2]), parse_int(line.positional[3])};
     // A negative count reads as a very large one: convert until the input ends.
-    const std::optional<std::uint64_t> limit =
+    std::optional<std::uint64_t> limit =
         policy.frame_limit ? std::optional<std::uint64_t>(
                                  static_cast<std::uint32_t>(parse_int(line.positional[4])))
                            : std::nullopt;
@@ -91,6 +91,9 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         if (frames.trailing() >= 2) ++*total;
         frames.forget_count();
     }
+    if (const std::string why = frames.skip(options.start); !why.empty())
+        return fail("cannot read " + input.path(), why);
+    if (total) *total = *total > options.start ? *total - options.start : 0;
     if (!input.is_stream()) input.advise_sequential();
     OutputFile output;
     if (const int e = output.create(out_path, input); e != 0) {
@@ -107,6 +110,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     if (const int e = sink.begin(rate); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
 
+    if (options.frames && (!limit || *options.frames < *limit)) limit = options.frames;
     if (limit && (!total || *limit < *total)) total = limit;
     Progress progress(about.program, total, options.progress);
 
@@ -144,7 +148,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         return true;
     };
     run.frame_limit = limit;
-    const RunInput inputs[] = {{&frames}};
+    const RunInput inputs[] = {{&frames, 1, options.start}};
     const PipelineResult result = run.run(inputs, after_read, convert, write);
     progress.finish();
     if (result.write_failed) return about.failure_status;
@@ -155,8 +159,8 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     if (!policy.complete_partial_frame && frames.trailing() != 0)
         report_error(about.program, "warning: " + input.path(),
                      std::to_string(frames.trailing()) + " trailing bytes ignored after " +
-                         std::to_string(result.frames) + " whole frames of " +
-                         std::to_string(in_bytes) + " bytes");
+                         std::to_string(frames.counted().value_or(options.start + result.frames)) +
+                         " whole frames of " + std::to_string(in_bytes) + " bytes");
     if (counted_samples != 0)
         report_error(about.program, "warning: " + input.path(),
                      std::to_string(counted_samples) + " " + converter.count_warning);

@@ -112,6 +112,11 @@ bool InputFile::wait_readable() {
     return (fds[1].revents & POLLIN) == 0;
 }
 
+int InputFile::seek(std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - start_) return EOVERFLOW;
+    return ::lseek(fd_, static_cast<off_t>(start_ + offset), SEEK_SET) < 0 ? errno : 0;
+}
+
 void InputFile::advise_sequential() {
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);

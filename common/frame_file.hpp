@@ -45,6 +45,10 @@ class InputFile {
     // of waiting for data; this lets another thread stop a blocked reader.
     void set_cancel_fd(int fd) { cancel_fd_ = fd; }
 
+    // Moves the position of a seekable input to `offset` bytes from where it
+    // started; returns 0 or an errno value.
+    int seek(std::uint64_t offset);
+
     // Tells the kernel the file will be read once from start to end.
     void advise_sequential();
 

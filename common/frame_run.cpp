@@ -72,7 +72,8 @@ PipelineResult FrameRun::run(std::span<const RunInput> inputs, const AfterRead& 
             const RunInput& in = inputs[k];
             if (frame_limit && i >= *frame_limit) return FrameRead{FrameRead::kEnd, {}, {}};
             std::uint64_t frame = 0;
-            FrameRead got = __builtin_mul_overflow(i, in.step, &frame)
+            FrameRead got = __builtin_add_overflow(i, in.first, &frame) ||
+                                    __builtin_mul_overflow(frame, in.step, &frame)
                                 ? FrameRead{FrameRead::kEnd, {}, {}}
                                 : in.source->read(frame, buffer(slot, k));
             return after_read ? after_read(slot, i, std::move(got)) : got;

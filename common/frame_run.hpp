@@ -24,10 +24,11 @@
 
 namespace rawframes {
 
-// One input of a run: run frame i is frame i * step of `source`.
+// One input of a run: run frame i is frame (first + i) * step of `source`.
 struct RunInput {
     FrameSource* source;
     std::uint64_t step = 1;
+    std::uint64_t first = 0;
 };
 
 // The conversion workers of a run: `requested` (--threads) when given (not 0);

@@ -43,6 +43,19 @@ std::string FrameSource::set_geometry(const FrameGeometry& g) {
     return {};
 }
 
+std::string FrameSource::skip(std::uint64_t frames) {
+    if (frames == 0 || y4m_ || file_.is_stream()) return {};
+    std::uint64_t offset = 0;
+    if (__builtin_mul_overflow(frames, frame_bytes_, &offset)) offset = UINT64_MAX;
+    if (const std::uint64_t size =
+            counted_ ? *counted_ * frame_bytes_ + trailing_ : size_at_start_.value_or(offset);
+        offset > size)
+        offset = size;  // at the end: no frame left
+    if (const int e = file_.seek(offset); e != 0) return error_text(e);
+    next_ = offset / frame_bytes_;
+    return {};
+}
+
 FrameRead FrameSource::failure(const std::string& reason) const {
     return {FrameRead::kError, "cannot read " + file_.path(), reason};
 }
@@ -146,6 +159,7 @@ FrameRead FrameSource::read(std::uint64_t index, std::uint8_t* frame) {
     }
     for (;;) {
         const FrameRead got = read_next(frame);
+        if (got.kind == FrameRead::kEnd && next_ != index) last_read_ = 0;  // not the one asked
         if (got.kind != FrameRead::kFrame || next_++ == index) return got;
     }
 }

@@ -44,6 +44,10 @@ class FrameSource {
         counted_.reset();
     }
 
+    // Passes over the first `frames` frames: a seek on a seekable raw input,
+    // nothing on others, whose reads pass over them. Returns an error text.
+    std::string skip(std::uint64_t frames);
+
     // Reads frame `index` into `frame`, in raw layout; frames are asked for in
     // increasing order, and those in between are passed over. kEnd when the
     // input holds no such whole frame; a counted input that ends sooner than

@@ -68,6 +68,23 @@ std::string read_run_options(const CommandLine& line, RunOptions& run) {
                    std::to_string(kMaxThreads);
         run.threads = n;
     }
+    for (const OptionSpec* o : {&kStartOption, &kFramesOption}) {
+        const auto text = line.value(o->name);
+        if (!text) continue;
+        std::uint64_t n = 0;
+        bool digits = !text->empty() && text->size() <= 18;
+        for (const char c : *text) {
+            digits = digits && c >= '0' && c <= '9';
+            if (digits) n = n * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (!digits)
+            return "invalid --" + std::string(o->name) + " value '" + *text +
+                   "': expected a number of frames from 0 to 999999999999999999";
+        if (o == &kStartOption)
+            run.start = n;
+        else
+            run.frames = n;
+    }
     return {};
 }
 

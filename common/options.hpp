@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,8 @@ struct OptionSpec {
 // The options every program accepts.
 inline constexpr OptionSpec kThreadsOption{"threads", true};
 inline constexpr OptionSpec kNoProgressOption{"no-progress", false};
+inline constexpr OptionSpec kStartOption{"start", true};
+inline constexpr OptionSpec kFramesOption{"frames", true};
 
 struct CommandLine {
     std::vector<const char*> positional;                     // after the program name
@@ -40,6 +43,9 @@ inline constexpr const char* kRunOptionsHelp =
     "Options:\n"
     "  --threads N    conversion threads (default: the processors this process may\n"
     "                 use, less those its reading and writing keep busy; at least 1)\n"
+    "  --start N      skip the first N frames of the input (frame numbers in messages\n"
+    "                 and reports stay those of the whole input)\n"
+    "  --frames N     handle at most N frames\n"
     "  --no-progress  no progress line, which is otherwise shown on a terminal\n"
     "  --             ends the options\n";
 
@@ -49,6 +55,8 @@ inline constexpr const char* kRunOptionsHelp =
 struct RunOptions {
     std::size_t threads = 0;
     bool progress = true;
+    std::uint64_t start = 0;              // frames skipped
+    std::optional<std::uint64_t> frames;  // frames handled at most
 };
 inline constexpr std::size_t kMaxThreads = 256;
 // Fills `run` from `line`; returns an error text (empty when all is well),

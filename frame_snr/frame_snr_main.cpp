@@ -188,6 +188,15 @@ int run(int argc, char** argv) {
             return fail("cannot measure " + file->path(), why);
         if (file->is_stream()) file->set_cancel_fd(run.stop_fd());
     }
+    // Target frame i is compared with reference frame i * step.
+    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
+    std::uint64_t reference_start = 0;
+    if (__builtin_mul_overflow(options.start, step, &reference_start)) reference_start = UINT64_MAX;
+    for (auto [source, file, first] : {std::tuple{&target_frames, &target, options.start},
+                                       {&reference_frames, &reference, reference_start}}) {
+        if (const std::string why = source->skip(first); !why.empty())
+            return fail("cannot read " + file->path(), why);
+    }
 
     // Reports are opened first and files emptied only once none of them is an
     // input or where another report goes.
@@ -230,24 +239,26 @@ int run(int argc, char** argv) {
     };
     if (!write_reports([](Report& r) { return r.begin(); })) return kFailed;
 
-    // Target frame i is compared with reference frame i * step, and only while
-    // that reference frame lies wholly inside the reference.
-    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
+    // Compared only while the reference frame lies wholly inside the reference.
     std::optional<std::uint64_t> total;
     if (target_frames.counted() && reference_frames.counted())
         total = std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
+    if (total) *total = *total > options.start ? *total - options.start : 0;
+    run.frame_limit = options.frames;
+    if (options.frames && (!total || *options.frames < *total)) total = options.frames;
     if (!target.is_stream()) target.advise_sequential();
     if (!reference.is_stream() && step == 1) reference.advise_sequential();
     // On a terminal the report itself shows how far the run is.
     Progress progress(kProgram, total, options.progress && ::isatty(STDOUT_FILENO) != 1);
 
-    const RunInput inputs[] = {{&target_frames, 1}, {&reference_frames, step}};
+    const RunInput inputs[] = {{&target_frames, 1, options.start},
+                               {&reference_frames, step, options.start}};
     std::vector<FrameFigures> results(run.slots());
     const ConvertStage measure_stage = [&](std::size_t slot, std::uint64_t) {
         results[slot] = measure(layout, run.buffer(slot, 0), run.buffer(slot, 1), geometry);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
-        const FrameRecord record{i, i * step, results[slot]};
+        const FrameRecord record{options.start + i, (options.start + i) * step, results[slot]};
         summary.add(record.figures);
         if (!write_reports([&](Report& r) { return r.frame(record); })) return false;
         progress.update(i + 1);

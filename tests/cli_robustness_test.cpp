@@ -317,6 +317,69 @@ TEST(Streams, PipesStandardStreamsOptionsAndThreadCountsGiveWhatFilesGive) {
     }
 }
 
+TEST(Streams, FrameRangesAddUpToTheWholeRun) {
+    // 7 frames and a bit, cut into the ranges [0, 3), [3, 5) and [5, end),
+    // each read from the file (a seek) and from a pipe (read and dropped).
+    ScratchDir dir;
+    const std::string in = dir.path("in.raw"), out = dir.path("out.raw");
+    const std::vector<std::vector<std::string>> ranges = {
+        {"--frames", "3"}, {"--start", "3", "--frames", "2"}, {"--start=5"}};
+    for (const Program& p : programs()) {
+        const FrameGeometry g{5, 3};
+        const std::uint64_t frame = frame_bytes(*p.in, g);
+        const std::string bytes = sample_bytes(7 * frame + frame / 2 + 1, 9);
+        write_file(in, bytes);
+        std::vector<std::string> base = {in, out, "5", "3"};
+        if (!p.out_frame) {  // frame-snr, frame skip 1 over a reference twice as long
+            write_file(out, sample_bytes(14 * frame, 8));
+            base = {in, out, "1", "3", "5"};
+        }
+        if (p.name == "rgb10-to-yuv10") base.push_back("-1");
+        // The frame lines of a frame-snr report, or the output of a converter.
+        const auto result = [&](const RunResult& r) {
+            if (p.out_frame) {
+                const std::vector<std::uint8_t> o = read_file(out);
+                return std::string(o.begin(), o.end());
+            }
+            std::string lines;  // those that begin with a frame number
+            for (std::size_t at = 0, end = 0; at < r.out.size(); at = end + 1) {
+                end = std::min(r.out.find('\n', at), r.out.size());
+                if (r.out[at] >= '0' && r.out[at] <= '9') lines += r.out.substr(at, end - at + 1);
+            }
+            return lines;
+        };
+        const RunResult whole_run = run(p.path, base);
+        ASSERT_EQ(whole_run.status, 0) << p.name << whole_run.err;
+        const std::string whole = result(whole_run);
+        ASSERT_FALSE(whole.empty()) << p.name;
+        for (const bool piped : {false, true}) {
+            std::string joined;
+            for (const auto& range : ranges) {
+                std::vector<std::string> args = base;
+                if (piped) args[0] = "-";
+                args.insert(args.end(), range.begin(), range.end());
+                const RunResult r =
+                    run(p.path, args, {}, piped ? Launch::input_file(in) : Launch{});
+                EXPECT_EQ(r.status, 0) << p.name << ' ' << range[0] << r.err;
+                joined += result(r);
+            }
+            EXPECT_EQ(joined, whole) << p.name << (piped ? " from a pipe" : " from the file");
+        }
+    }
+    // rgb10-to-yuv10's num_frame and --frames: the smaller of the two.
+    write_file(in, sample_bytes(6 * 90, 4));
+    for (const auto& [num_frame, frames] : {std::pair{"4", "2"}, {"2", "5"}}) {
+        ASSERT_EQ(run(rgb10_to_yuv10(), {in, out, "5", "3", num_frame, "--frames", frames}).status,
+                  0);
+        EXPECT_EQ(read_file(out).size(), 2u * 90) << num_frame << ' ' << frames;
+    }
+    // Frames past the end: nothing to do, and nothing compared is a failure.
+    EXPECT_EQ(run(dovrak(), {in, out, "5", "3", "--start", "9"}).status, 0);
+    EXPECT_EQ(read_file(out).size(), 0u);
+    EXPECT_EQ(run(frame_snr(), {in, in, "0", "3", "5", "--start", "6"}).status, 1);
+    EXPECT_EQ(run(dovrak(), {in, out, "5", "3", "--start", "x"}).status, 255);
+}
+
 TEST(Streams, FrameSnrReadsEitherInputAsAStreamWithAnyThreadCount) {
     // 5 x 3 frames of 90 bytes: a target of 3 frames and a bit against a
     // reference of 7 frames and a bit, with frame skips that reach past the
