@@ -23,6 +23,7 @@
 #include "frame_run.hpp"
 #include "frame_source.hpp"
 #include "geometry.hpp"
+#include "merge.hpp"
 #include "options.hpp"
 #include "parse.hpp"
 #include "pipeline.hpp"
@@ -51,7 +52,9 @@ constexpr OptionSpec kCsvOption{"csv", true};
 constexpr OptionSpec kJsonOption{"json", true};
 constexpr OptionSpec kPlotOption{"plot", true};
 constexpr OptionSpec kFormatOption{"format", true};
-constexpr OptionSpec kOptions[] = {kCsvOption, kJsonOption, kPlotOption, kFormatOption};
+constexpr OptionSpec kMergeOption{"merge", false};
+constexpr OptionSpec kOptions[] = {kCsvOption, kJsonOption, kPlotOption, kFormatOption,
+                                   kMergeOption};
 constexpr const char* kReportOptionsHelp =
     "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
     "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
@@ -60,7 +63,10 @@ constexpr const char* kReportOptionsHelp =
     "  --csv FILE     also write one CSV row per compared frame to FILE\n"
     "  --json FILE    also write the per-frame figures and a summary as JSON\n"
     "  --plot FILE    also draw the per-frame SNR as an SVG picture\n"
-    "  (FILE - is standard output, instead of the text report; one of them at most)\n";
+    "  (FILE - is standard output, instead of the text report; one of them at most)\n"
+    "  --merge A.json B.json ...\n"
+    "                 the reports of the whole run from the JSON reports of its\n"
+    "                 consecutive frame ranges (--start, --frames), in order\n";
 
 const ProgramSpec kSpec{
     .program = kProgram,
@@ -80,6 +86,177 @@ int fail(const std::string& what, const std::string& reason) {
     return kFailed;
 }
 
+// The reports asked for: the text report on standard output, unless one of
+// the others takes its place there, and the CSV, JSON and plot files.
+class Reports {
+  public:
+    // Returns the failure status when two are asked for on standard output.
+    std::optional<int> choose(const CommandLine& line) {
+        destinations_[1].path = line.value(kCsvOption.name);
+        destinations_[2].path = line.value(kJsonOption.name);
+        destinations_[3].path = line.value(kPlotOption.name);
+        int on_stdout = 0;
+        for (const Destination& d : destinations_)
+            on_stdout += d.kind != ReportKind::kText && d.path == "-";
+        if (on_stdout > 1)
+            return fail("cannot write two reports to standard output",
+                        "give - for one of --csv, --json and --plot only");
+        if (on_stdout == 1) destinations_[0].path.reset();
+        return std::nullopt;
+    }
+    // Opens the report files, and empties them and starts the reports only
+    // once none of them is an input or where another report goes.
+    std::optional<int> open(std::span<const InputFile* const> inputs, const ReportInfo& info) {
+        for (Destination& d : destinations_) {
+            if (!d.path) continue;
+            int e = d.file.create(d.path->c_str(), *inputs[0],
+                                  inputs.size() > 1 ? inputs[1] : nullptr, false);
+            for (std::size_t k = 2; k < inputs.size() && e == 0; ++k)
+                if (!inputs[k]->is_stream() && same_destination(d.file.fd(), inputs[k]->fd()))
+                    e = OutputFile::kSameFile;
+            if (e != 0)
+                return fail("cannot write " + d.file.path(),
+                            e == OutputFile::kSameFile ? "it is one of the inputs" : error_text(e));
+        }
+        for (std::size_t a = 0; a < std::size(destinations_); ++a) {
+            for (std::size_t b = a + 1; b < std::size(destinations_); ++b) {
+                const Destination &first = destinations_[a], &second = destinations_[b];
+                if (first.path && second.path &&
+                    same_destination(first.file.fd(), second.file.fd()))
+                    return fail(
+                        "cannot write " + second.file.path(),
+                        first.kind == ReportKind::kText
+                            ? "it is where the text report goes (standard output)"
+                            : "it is where another report goes (" + first.file.path() + ")");
+            }
+        }
+        for (Destination& d : destinations_) {
+            if (!d.path) continue;
+            if (const int e = d.file.truncate(); e != 0)
+                return fail("cannot write " + d.file.path(), error_text(e));
+            d.report = make_report(d.kind, info);
+        }
+        if (!write([](Report& r) { return r.begin(); })) return kFailed;
+        return std::nullopt;
+    }
+    // Each false when a report cannot be written (said).
+    bool frame(const FrameRecord& record) {
+        return write([&](Report& r) { return r.frame(record); });
+    }
+    bool end(const ReportSummary& summary) {
+        if (!write([&](Report& r) { return r.end(summary); })) return false;
+        for (Destination& d : destinations_) {
+            if (const int e = d.file.close(); e != 0) {
+                fail("cannot write " + d.name(), error_text(e));
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    struct Destination {
+        ReportKind kind;
+        std::optional<std::string> path;  // "-": standard output
+        OutputFile file;
+        std::unique_ptr<Report> report;
+        // The name in messages.
+        std::string name() const {
+            return kind == ReportKind::kText ? "the report to standard output" : file.path();
+        }
+    };
+    template <class TextOf>
+    bool write(const TextOf& text_of) {
+        for (Destination& d : destinations_) {
+            if (!d.report) continue;
+            const std::string text = text_of(*d.report);
+            if (const int e = d.file.write(text.data(), text.size()); e != 0) {
+                fail("cannot write " + d.name(), error_text(e));
+                return false;
+            }
+        }
+        return true;
+    }
+    Destination destinations_[4] = {{ReportKind::kText, "-", {}, {}},
+                                    {ReportKind::kCsv, {}, {}, {}},
+                                    {ReportKind::kJson, {}, {}, {}},
+                                    {ReportKind::kPlot, {}, {}, {}}};
+};
+
+// frame-snr --merge: the reports of the whole measurement from the JSON
+// reports of its consecutive frame ranges, read twice: first checked
+// throughout, so that no report is begun that could not be finished, then
+// handed on frame by frame.
+int merge(const CommandLine& line) {
+    const std::vector<const char*>& paths = line.positional;
+    if (paths.empty()) return fail("nothing to merge", "give the JSON reports of the ranges");
+    Reports reports;
+    if (const auto status = reports.choose(line)) return *status;
+    std::vector<std::unique_ptr<InputFile>> files;
+    for (const char* path : paths) {
+        files.push_back(std::make_unique<InputFile>());
+        if (std::strcmp(path, "-") == 0)
+            return fail("cannot merge standard input", "give the reports as files");
+        if (const int e = files.back()->open(path); e != 0)
+            return fail("cannot open " + std::string(path), error_text(e));
+    }
+    const auto same_run = [](const ReportInfo& a, const ReportInfo& b) {
+        return a.layout.format == b.layout.format && a.width == b.width && a.height == b.height &&
+               a.frame_skip == b.frame_skip;
+    };
+    const auto run_text = [](const ReportInfo& i) {
+        return std::string(i.layout.format->name) + " " + std::to_string(i.width) + " x " +
+               std::to_string(i.height) + ", frame skip " + std::to_string(i.frame_skip);
+    };
+    ReportInfo info;
+    std::optional<std::uint64_t> next;  // the frame the next range must begin with
+    std::string previous;               // the report that ended before it
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        InputFile& file = *files[k];
+        try {
+            ShardReader shard(file);
+            if (k == 0) info = shard.info();
+            if (!same_run(info, shard.info()))
+                return fail("cannot merge " + file.path(), "it measures " + run_text(shard.info()) +
+                                                               " where " + files[0]->path() +
+                                                               " measures " + run_text(info));
+            for (FrameRecord r; shard.next(r);) {
+                if (next && r.frame != *next)
+                    return fail(
+                        "cannot merge " + file.path(),
+                        "it goes on from frame " + std::to_string(r.frame) + ", but " + previous +
+                            " ends at frame " + std::to_string(*next - 1) +
+                            (r.frame < *next ? ": the ranges overlap"
+                                             : ": frames " + std::to_string(*next) + " to " +
+                                                   std::to_string(r.frame - 1) + " are missing"));
+                next = r.frame + 1;
+                previous = file.path();
+            }
+        } catch (const MergeError& e) {
+            return fail("cannot merge " + file.path(), e.what());
+        }
+        if (const int e = file.seek(0); e != 0)
+            return fail("cannot read " + file.path(), error_text(e));
+    }
+    std::vector<const InputFile*> inputs;
+    for (const auto& f : files) inputs.push_back(f.get());
+    if (const auto status = reports.open(inputs, info)) return *status;
+    ReportSummary summary(info.layout);
+    for (const auto& file : files) {
+        try {
+            ShardReader shard(*file);
+            for (FrameRecord r; shard.next(r);) {
+                summary.add(r.figures);
+                if (!reports.frame(r)) return kFailed;
+            }
+        } catch (const MergeError& e) {
+            return fail("cannot merge " + file->path(), e.what());
+        }
+    }
+    if (!reports.end(summary)) return kFailed;
+    return summary.frames() == 0 ? kFailed : 0;
+}
+
 int run(int argc, char** argv) {
     const ProgramStart start = start_program(kSpec, argc, argv);
     if (start.status) return *start.status;
@@ -94,6 +271,13 @@ int run(int argc, char** argv) {
                 known += (known.empty() ? " " : ", ") + std::string(f->name);
             return usage_error(kSpec, argv, "unknown --format '" + *name + "': expected" + known);
         }
+    }
+    if (line.has(kMergeOption.name)) {
+        if (line.has(kFormatOption.name) || line.has(kStartOption.name) ||
+            line.has(kFramesOption.name))
+            return usage_error(kSpec, argv,
+                               "--merge takes the format, size and frames from the reports");
+        return merge(line);
     }
     const std::size_t count = line.positional.size();
     if (count < 3)
@@ -113,29 +297,8 @@ int run(int argc, char** argv) {
     if (std::strcmp(target_path, "-") == 0 && std::strcmp(reference_path, "-") == 0)
         return fail("cannot read standard input twice",
                     "give - for one of target_file and reference_file only");
-    // The reports asked for; one of them may take the text report's place on
-    // standard output.
-    struct Destination {
-        ReportKind kind;
-        std::optional<std::string> path;  // "-": standard output
-        OutputFile file;
-        std::unique_ptr<Report> report;
-        // The name in messages.
-        std::string name() const {
-            return kind == ReportKind::kText ? "the report to standard output" : file.path();
-        }
-    };
-    Destination destinations[] = {{ReportKind::kText, "-", {}, {}},
-                                  {ReportKind::kCsv, line.value(kCsvOption.name), {}, {}},
-                                  {ReportKind::kJson, line.value(kJsonOption.name), {}, {}},
-                                  {ReportKind::kPlot, line.value(kPlotOption.name), {}, {}}};
-    int on_stdout = 0;
-    for (const Destination& d : destinations)
-        on_stdout += d.kind != ReportKind::kText && d.path == "-";
-    if (on_stdout > 1)
-        return fail("cannot write two reports to standard output",
-                    "give - for one of --csv, --json and --plot only");
-    if (on_stdout == 1) destinations[0].path.reset();
+    Reports reports;
+    if (const auto status = reports.choose(line)) return *status;
 
     InputFile target, reference;
     if (target.open(target_path) != 0) {
@@ -198,47 +361,11 @@ int run(int argc, char** argv) {
             return fail("cannot read " + file->path(), why);
     }
 
-    // Reports are opened first and files emptied only once none of them is an
-    // input or where another report goes.
-    for (Destination& d : destinations) {
-        if (!d.path) continue;
-        if (const int e = d.file.create(d.path->c_str(), target, &reference, false); e != 0)
-            return fail("cannot write " + d.file.path(),
-                        e == OutputFile::kSameFile ? "it is one of the inputs" : error_text(e));
-    }
-    for (std::size_t a = 0; a < std::size(destinations); ++a) {
-        for (std::size_t b = a + 1; b < std::size(destinations); ++b) {
-            const Destination &first = destinations[a], &second = destinations[b];
-            if (first.path && second.path && same_destination(first.file.fd(), second.file.fd()))
-                return fail("cannot write " + second.file.path(),
-                            first.kind == ReportKind::kText
-                                ? "it is where the text report goes (standard output)"
-                                : "it is where another report goes (" + first.file.path() + ")");
-        }
-    }
     const ReportInfo info{target.path(),  reference.path(), layout,
                           geometry.width, geometry.height,  frame_skip};
-    for (Destination& d : destinations) {
-        if (!d.path) continue;
-        if (const int e = d.file.truncate(); e != 0)
-            return fail("cannot write " + d.file.path(), error_text(e));
-        d.report = make_report(d.kind, info);
-    }
+    const InputFile* const inputs_of_reports[] = {&target, &reference};
+    if (const auto status = reports.open(inputs_of_reports, info)) return *status;
     ReportSummary summary(layout);
-    // Hands each report its text; false when one cannot be written (said).
-    const auto write_reports = [&](const auto& text_of) {
-        for (Destination& d : destinations) {
-            if (!d.report) continue;
-            const std::string text = text_of(*d.report);
-            if (const int e = d.file.write(text.data(), text.size()); e != 0) {
-                fail("cannot write " + d.name(), error_text(e));
-                return false;
-            }
-        }
-        return true;
-    };
-    if (!write_reports([](Report& r) { return r.begin(); })) return kFailed;
-
     // Compared only while the reference frame lies wholly inside the reference.
     std::optional<std::uint64_t> total;
     if (target_frames.counted() && reference_frames.counted())
@@ -260,7 +387,7 @@ int run(int argc, char** argv) {
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
         const FrameRecord record{options.start + i, (options.start + i) * step, results[slot]};
         summary.add(record.figures);
-        if (!write_reports([&](Report& r) { return r.frame(record); })) return false;
+        if (!reports.frame(record)) return false;
         progress.update(i + 1);
         return true;
     };
@@ -300,12 +427,7 @@ int run(int argc, char** argv) {
     const PipelineResult result = run.run(inputs, {}, measure_stage, report);
     progress.finish();
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
-    if (result.write_failed || !write_reports([&](Report& r) { return r.end(summary); }))
-        return kFailed;
-    for (Destination& d : destinations) {
-        if (const int e = d.file.close(); e != 0)
-            return fail("cannot write " + d.name(), error_text(e));
-    }
+    if (result.write_failed || !reports.end(summary)) return kFailed;
     if (!warn_about_sizes()) return kFailed;
     // Nothing to compare is a failure, as the nan averages show.
     return result.frames == 0 ? kFailed : 0;

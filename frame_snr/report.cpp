@@ -8,6 +8,16 @@
 
 namespace rawframes {
 
+std::string json_key(const ReportLayout& layout, std::size_t c) {
+    std::string s = layout.name(c);
+    for (char& ch : s) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    return s;
+}
+
+bool single_precision(const ReportLayout& layout, std::size_t c) {
+    return layout.classic && c == 1;
+}
+
 namespace {
 
 // The shortest decimal text that reads back to the same value.
@@ -18,19 +28,9 @@ std::string shortest(T value) {
     return std::string(buf, end);
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return s;
-}
-
-// Whether column c holds single-precision values (classic U).
-bool single(const ReportLayout& layout, std::size_t c) {
-    return layout.classic && c == 1;
-}
-
 // A column's value as written in CSV and JSON.
 std::string value_text(const ReportLayout& layout, std::size_t c, double v) {
-    return single(layout, c) ? shortest(static_cast<float>(v)) : shortest(v);
+    return single_precision(layout, c) ? shortest(static_cast<float>(v)) : shortest(v);
 }
 
 std::string json_values(const ReportLayout& layout, const ColumnValues& values,
@@ -38,7 +38,7 @@ std::string json_values(const ReportLayout& layout, const ColumnValues& values,
     std::string s = "{";
     for (std::size_t c = 0; c < 3; ++c) {
         const std::optional<double>& v = values[c];
-        s += std::string(c ? ", " : "") + "\"" + lower(layout.name(c)) + "\": ";
+        s += std::string(c ? ", " : "") + "\"" + json_key(layout, c) + "\": ";
         if (!v || !std::isfinite(*v))
             s += "null";
         else
@@ -253,7 +253,7 @@ std::string text_averages(const ReportSummary& summary, const ReportLayout& layo
 std::string csv_header(const ReportLayout& layout) {
     std::string s = "frame,reference_frame";
     for (const char* kind : {",sse_", ",snr_"})
-        for (std::size_t c = 0; c < 3; ++c) s.append(kind).append(lower(layout.name(c)));
+        for (std::size_t c = 0; c < 3; ++c) s.append(kind).append(json_key(layout, c));
     return s + "\n";
 }
 
@@ -279,7 +279,7 @@ std::string json_frame(const ReportLayout& layout, const FrameRecord& r, bool fi
     std::string sse = "{", snr = "{";
     for (std::size_t c = 0; c < 3; ++c) {
         const PlaneFigure& p = r.figures[c];
-        const std::string key = std::string(c ? ", " : "") + "\"" + lower(layout.name(c)) + "\": ";
+        const std::string key = std::string(c ? ", " : "") + "\"" + json_key(layout, c) + "\": ";
         sse += key + sse_text(p.sse);
         snr += key + (p.sse ? value_text(layout, c, p.snr) : "null");
     }

@@ -29,6 +29,10 @@ struct ReportLayout {
     std::string name(std::size_t c) const { return format->planes[plane[c]].name; }
 };
 ReportLayout report_layout(const PixelFormat& format);
+// Column c's name as the JSON report's keys give it (lower case).
+std::string json_key(const ReportLayout& layout, std::size_t c);
+// Whether column c holds single-precision values (classic U).
+bool single_precision(const ReportLayout& layout, std::size_t c);
 
 // One column of a frame: its exact squared error and its SNR (for classic
 // identical planes 0, otherwise infinity).

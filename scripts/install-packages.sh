@@ -4,7 +4,7 @@
 #
 #   bash scripts/install-packages.sh build|test|ci
 #     build: the compiler and build tools, for the programs and the demo;
-#     test:  and what the tests use (GoogleTest, ffmpeg, man, mpmath, the SVG, JSON and
+#     test:  and what the tests use (GoogleTest, ffmpeg, man, mpmath, GNU parallel, the SVG, JSON and
 #            package checkers);
 #     ci:    and the sanitizer and fuzzing runtime, the micro-benchmark library,
 #            the style checker and the 64-bit Arm cross-compiler and emulator.
@@ -14,7 +14,7 @@ packages=(cmake ninja-build g++)
 case "$level" in
   build) ;;
   test | ci)
-    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 python3-mpmath lintian file)
+    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file)
     if [ "$level" = ci ]; then
       packages+=(clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu qemu-user)
     fi

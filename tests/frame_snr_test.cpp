@@ -548,6 +548,75 @@ TEST_F(FrameSnrCli, ReportsNeverShareAFileAndAlwaysParse) {
     EXPECT_EQ(snr({"0", "3", "4", "--csv", "/dev/null", "--json", "/dev/null"}).status, 0);
 }
 
+TEST_F(FrameSnrCli, MergedReportsOfRangesAreTheWholeRunsReports) {
+    // 9 frames of 4 x 2, some lossless, in the classic yuv10 report and an
+    // 8-bit one, with frame skip 1: the reports merged from three ranges are
+    // the whole run's, byte for byte; ranges that do not fit are refused.
+    const auto names = [&](const std::string& tag) {
+        return std::vector<std::string>{dir.path(tag + ".txt"), dir.path(tag + ".csv"),
+                                        dir.path(tag + ".json"), dir.path(tag + ".svg")};
+    };
+    const auto reports = [&](const std::string& tag) {
+        const auto n = names(tag);
+        return std::vector<std::string>{"--csv", n[1], "--json", n[2], "--plot", n[3]};
+    };
+    for (const char* format : {"yuv10", "rgb8"}) {
+        const std::size_t frame = std::string(format) == "yuv10" ? 48 : 24;
+        std::vector<std::uint8_t> t(9 * frame), r(18 * frame);
+        for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(i * 7 % 251);
+        for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<std::uint8_t>(i * 7 % 249);
+        for (std::size_t f : {0, 4})
+            std::copy_n(r.begin() + f * 2 * frame, frame, t.begin() + f * frame);
+        write_file(target, t);
+        write_file(reference, r);
+        const std::vector<std::string> base = {"1", "2", "4", "--format", format};
+        const auto measure = [&](const std::string& tag, std::vector<std::string> range) {
+            std::vector<std::string> args = base;
+            args.insert(args.end(), range.begin(), range.end());
+            const auto more = reports(tag);
+            args.insert(args.end(), more.begin(), more.end());
+            const RunResult res = snr(args);
+            write_file(names(tag)[0], res.out);
+            return res.status;
+        };
+        ASSERT_EQ(measure("whole", {}), 0);
+        ASSERT_EQ(measure("a", {"--frames", "4"}), 0);
+        ASSERT_EQ(measure("b", {"--start", "4", "--frames", "1"}), 0);
+        ASSERT_EQ(measure("c", {"--start", "5"}), 0);
+        std::vector<std::string> merge = {"--merge", names("a")[2], names("b")[2], names("c")[2]};
+        const auto more = reports("merged");
+        merge.insert(merge.end(), more.begin(), more.end());
+        const RunResult merged = run(frame_snr(), merge);
+        ASSERT_EQ(merged.status, 0) << merged.err;
+        write_file(names("merged")[0], merged.out);
+        for (std::size_t k = 0; k < 4; ++k)
+            EXPECT_EQ(read_file(names("merged")[k]), read_file(names("whole")[k]))
+                << format << ' ' << names("whole")[k];
+    }
+    // A gap, an overlap, another run, the merged report over a range's, a
+    // report that is not one.
+    ASSERT_EQ(snr({"0", "2", "4", "--format", "rgb8", "--start", "5", "--json", dir.path("d.json")})
+                  .status,
+              0);
+    write_file(dir.path("x.json"), std::string("{\"frames\": 3}"));
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{names("a")[2], names("c")[2]}, "frames 4 to 4 are missing"},
+        {{names("a")[2], names("b")[2], names("b")[2]}, "the ranges overlap"},
+        {{names("a")[2], names("b")[2], dir.path("d.json")}, "frame skip 0 where"},
+        {{names("a")[2], "--json", names("a")[2]}, "it is one of the inputs"},
+        {{dir.path("x.json")}, "it is not a frame-snr JSON report"},
+    };
+    for (const auto& [args, why] : refused) {
+        std::vector<std::string> a = {"--merge"};
+        a.insert(a.end(), args.begin(), args.end());
+        const RunResult r = run(frame_snr(), a);
+        EXPECT_EQ(r.status, 1) << why;
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_FALSE(read_file(names("a")[2]).empty());
+}
+
 TEST(Plot, KeepsBoundedMemoryWhateverTheNumberOfFrames) {
     // One point per frame while there are few; past that, buckets of 2, 4, ...
     // frames keep each plane's lowest and highest value and whether it was
