@@ -4,7 +4,8 @@
 #
 #   bash scripts/install-packages.sh build|test|ci
 #     build: the compiler and build tools, for the programs and the demo;
-#     test:  and what the tests use (GoogleTest, ffmpeg, man, mpmath, GNU parallel, the SVG, JSON and
+#     test:  and what the tests use (GoogleTest, ffmpeg, man, mpmath, GNU parallel,
+#            pybind11, numpy and pytest for the Python module, the SVG, JSON and
 #            package checkers);
 #     ci:    and the sanitizer and fuzzing runtime, the micro-benchmark library,
 #            the style checker and the 64-bit Arm cross-compiler and emulator.
@@ -14,7 +15,8 @@ packages=(cmake ninja-build g++)
 case "$level" in
   build) ;;
   test | ci)
-    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file)
+    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file
+      python3-dev python3-numpy python3-pytest python3-pybind11 pybind11-dev)
     if [ "$level" = ci ]; then
       packages+=(clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu qemu-user)
     fi

@@ -1,0 +1,221 @@
+// The Python module rawframes._rawframes: the conversions and frame-snr's
+// measurement on numpy arrays shaped as the file layouts, through the same
+// kernels as the programs, with the GIL released while they work.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cpu.hpp"
+#include "geometry.hpp"
+#include "pixel_format.hpp"
+#include "process.hpp"
+#include "report.hpp"
+#include "rgb10_to_yuv420_kernel.hpp"
+#include "ycocg_r.hpp"
+#include "ycocg_r_inverse.hpp"
+#include "yuv420_kernel.hpp"
+
+namespace py = pybind11;
+using namespace rawframes;
+
+namespace {
+
+// Frames of a pixel format in an array: (frames, 3, height, width) for the
+// 4:4:4 formats, (frames, frame bytes) for 4:2:0; one frame may leave out the
+// first axis.
+struct Frames {
+    py::array array;  // C-contiguous
+    std::size_t count = 0;
+    bool single = false;
+    FrameGeometry geometry{0, 0};
+};
+
+Frames frames_of(const py::array& in, const PixelFormat& f, const char* what, std::int32_t width,
+                 std::int32_t height) {
+    const bool wide = f.sample_bytes == 2;
+    if (!(wide ? py::isinstance<py::array_t<std::uint16_t>>(in)
+               : py::isinstance<py::array_t<std::uint8_t>>(in)))
+        throw py::value_error(std::string(what) + ": expected a numpy array of " +
+                              (wide ? "uint16" : "uint8") + " for " + f.name + ", got " +
+                              std::string(py::str(in.dtype())));
+    Frames fr;
+    fr.array = py::array::ensure(in, py::array::c_style);
+    const py::ssize_t nd = in.ndim();
+    const bool planar = !f.chroma_420;
+    if (planar) {
+        if (nd != 3 && nd != 4)
+            throw py::value_error(std::string(what) +
+                                  ": expected the shape (frames, 3, height, width) or "
+                                  "(3, height, width)");
+        fr.single = nd == 3;
+        const py::ssize_t* s = in.shape();
+        const py::ssize_t base = fr.single ? 0 : 1;
+        if (s[base] != 3) throw py::value_error(std::string(what) + ": expected 3 planes");
+        fr.count = fr.single ? 1 : static_cast<std::size_t>(s[0]);
+        if (s[base + 1] > INT32_MAX || s[base + 2] > INT32_MAX)
+            throw py::value_error(std::string(what) + ": the frames are too large");
+        fr.geometry = {static_cast<std::int32_t>(s[base + 2]),
+                       static_cast<std::int32_t>(s[base + 1])};
+    } else {
+        fr.geometry = {width, height};
+        if (width <= 0 || height <= 0)
+            throw py::value_error(std::string(what) + ": give width and height for " + f.name);
+        if (nd != 1 && nd != 2)
+            throw py::value_error(std::string(what) +
+                                  ": expected the shape (frames, frame bytes) or (frame bytes,)");
+        fr.single = nd == 1;
+        fr.count = fr.single ? 1 : static_cast<std::size_t>(in.shape(0));
+        const std::uint64_t bytes = frame_bytes(f, fr.geometry);
+        if (static_cast<std::uint64_t>(in.shape(nd - 1)) != bytes)
+            throw py::value_error(std::string(what) + ": a " + std::to_string(width) + " x " +
+                                  std::to_string(height) + " " + f.name + " frame has " +
+                                  std::to_string(bytes) + " bytes, not " +
+                                  std::to_string(in.shape(nd - 1)));
+    }
+    if (const std::string why = check_geometry(fr.geometry); !why.empty())
+        throw py::value_error(std::string(what) + ": " + why);
+    return fr;
+}
+
+// An array for `count` frames of format f laid out as frames_of() reads them.
+py::array new_frames(const PixelFormat& f, const FrameGeometry& g, std::size_t count, bool single) {
+    std::vector<py::ssize_t> shape;
+    if (!single) shape.push_back(static_cast<py::ssize_t>(count));
+    if (!f.chroma_420) {
+        shape.insert(shape.end(), {3, g.height, g.width});
+    } else {
+        shape.push_back(static_cast<py::ssize_t>(frame_bytes(f, g)));
+    }
+    if (f.sample_bytes == 2) return py::array_t<std::uint16_t>(shape);
+    return py::array_t<std::uint8_t>(shape);
+}
+
+std::size_t workers(std::size_t threads, std::size_t jobs) {
+    if (threads == 0) threads = available_cpus();
+    return std::max<std::size_t>(1, std::min(threads, jobs));
+}
+
+// Runs body(i) for i < count on up to `threads` threads, without the GIL.
+template <class Body>
+void for_frames(std::size_t count, std::size_t threads, const Body& body) {
+    py::gil_scoped_release release;
+    const std::size_t n = workers(threads, count);
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < n; ++t)
+        pool.emplace_back([&, t] {
+            for (std::size_t i = t; i < count; i += n) body(i);
+        });
+    for (std::thread& th : pool) th.join();
+}
+
+// A conversion of whole frames: `convert(in, out, g)` on each frame's bytes.
+template <class Convert>
+py::array convert(const py::array& in, const PixelFormat& from, const PixelFormat& to,
+                  std::int32_t width, std::int32_t height, std::size_t threads,
+                  Convert convert_frame) {
+    const Frames fr = frames_of(in, from, "input", width, height);
+    py::array out = new_frames(to, fr.geometry, fr.count, fr.single);
+    const std::uint64_t in_bytes = frame_bytes(from, fr.geometry);
+    const std::uint64_t out_bytes = frame_bytes(to, fr.geometry);
+    const auto* src = static_cast<const std::uint8_t*>(fr.array.data());
+    auto* dst = static_cast<std::uint8_t*>(out.mutable_data());
+    for_frames(fr.count, threads, [&](std::size_t i) {
+        convert_frame(src + i * in_bytes, dst + i * out_bytes, in_bytes, fr.geometry);
+    });
+    return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_rawframes, m) {
+    m.doc() = "Exact colour conversions and SNR of raw video frames";
+    m.attr("__version__") = RAWFRAMES_VERSION;
+    m.def("isa", [] {
+        for (const Isa isa : {Isa::kAvx512, Isa::kAvx2})
+            if (cpu_supports(isa)) return std::string(isa_name(isa));
+        return std::string(isa_name(Isa::kPlain));
+    });
+    m.def(
+        "rgb10_to_yuv10",
+        [](const py::array& rgb, std::size_t threads) {
+            return convert(rgb, kRgb10, kYuv10, 0, 0, threads,
+                           [](const std::uint8_t* in, std::uint8_t* out, std::uint64_t bytes,
+                              const FrameGeometry& g) {
+                               std::memcpy(out, in, bytes);
+                               ycocg_r_frame(reinterpret_cast<std::uint16_t*>(out), g);
+                           });
+        },
+        py::arg("rgb"), py::arg("threads") = 0);
+    m.def(
+        "yuv10_to_rgb10",
+        [](const py::array& yuv10, std::size_t threads) {
+            return convert(yuv10, kYuv10, kRgb10, 0, 0, threads,
+                           [](const std::uint8_t* in, std::uint8_t* out, std::uint64_t bytes,
+                              const FrameGeometry& g) {
+                               std::memcpy(out, in, bytes);
+                               ycocg_r_inverse_frame(reinterpret_cast<std::uint16_t*>(out), g);
+                           });
+        },
+        py::arg("yuv10"), py::arg("threads") = 0);
+    m.def(
+        "dovrak",
+        [](const py::array& rgb, std::size_t threads) {
+            return convert(rgb, kRgb10, kYuv420, 0, 0, threads,
+                           [](const std::uint8_t* in, std::uint8_t* out, std::uint64_t bytes,
+                              const FrameGeometry& g) {
+                               // The kernel overwrites its input's R and B planes.
+                               std::vector<std::uint16_t> scratch(bytes / 2);
+                               std::memcpy(scratch.data(), in, bytes);
+                               rgb10_to_yuv420_frame(scratch.data(), out, g);
+                           });
+        },
+        py::arg("rgb"), py::arg("threads") = 0);
+    m.def(
+        "yuv420_to_rgb",
+        [](const py::array& yuv420, std::int32_t width, std::int32_t height, std::size_t threads) {
+            return convert(yuv420, kYuv420, kRgb8, width, height, threads,
+                           [](const std::uint8_t* in, std::uint8_t* out, std::uint64_t,
+                              const FrameGeometry& g) { yuv420_to_rgb_frame(in, out, g); });
+        },
+        py::arg("yuv420"), py::arg("width"), py::arg("height"), py::arg("threads") = 0);
+    m.def(
+        "frame_snr_json",
+        [](const py::array& target, const py::array& reference, const std::string& format_name,
+           std::int32_t frame_skip, std::int32_t width, std::int32_t height, std::size_t threads) {
+            const PixelFormat* f = find_pixel_format(format_name);
+            if (f == nullptr) throw py::value_error("unknown format '" + format_name + "'");
+            if (frame_skip < 0) throw py::value_error("frame_skip must not be negative");
+            const Frames t = frames_of(target, *f, "target", width, height);
+            const Frames r = frames_of(reference, *f, "reference", width, height);
+            if (t.geometry.width != r.geometry.width || t.geometry.height != r.geometry.height)
+                throw py::value_error("target and reference frames differ in size");
+            const ReportLayout layout = report_layout(*f);
+            const std::uint64_t step = std::uint64_t(frame_skip) + 1;
+            const std::size_t count = std::min<std::size_t>(t.count, (r.count + step - 1) / step);
+            const std::uint64_t bytes = frame_bytes(*f, t.geometry);
+            const auto* tp = static_cast<const std::uint8_t*>(t.array.data());
+            const auto* rp = static_cast<const std::uint8_t*>(r.array.data());
+            std::vector<FrameFigures> figures(count);
+            for_frames(count, threads, [&](std::size_t i) {
+                figures[i] = measure(layout, tp + i * bytes, rp + i * step * bytes, t.geometry);
+            });
+            const ReportInfo info{"target",         "reference",       layout,
+                                  t.geometry.width, t.geometry.height, frame_skip};
+            const std::unique_ptr<Report> json = make_report(ReportKind::kJson, info);
+            ReportSummary summary(layout);
+            std::string text = json->begin();
+            for (std::size_t i = 0; i < count; ++i) {
+                summary.add(figures[i]);
+                text += json->frame({i, i * step, figures[i]});
+            }
+            return text + json->end(summary);
+        },
+        py::arg("target"), py::arg("reference"), py::arg("format"), py::arg("frame_skip"),
+        py::arg("width"), py::arg("height"), py::arg("threads"));
+}

@@ -1,0 +1,91 @@
+"""The Python module against the programs' bytes (RAWFRAMES_BUILD: the build
+directory whose programs and module are tested)."""
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import rawframes
+
+BUILD = os.environ["RAWFRAMES_BUILD"]
+W, H, N = 7, 5, 3  # odd sizes: partial chroma blocks
+
+
+def program(name, *args):
+    path = os.path.join(BUILD, name.replace("-", "_"), name)
+    return subprocess.run([path, *map(str, args)], check=True, capture_output=True).stdout
+
+
+@pytest.fixture
+def clip(tmp_path):
+    rng = np.random.default_rng(5)
+    rgb = rng.integers(0, 1024, size=(N, 3, H, W), dtype=np.uint16)
+    path = tmp_path / "clip.rgb10"
+    rgb.astype("<u2").tofile(path)
+    return rgb, path
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+def test_conversions_are_the_programs_bytes(clip, tmp_path, threads):
+    rgb, path = clip
+    out = tmp_path / "out"
+    yuv10 = rawframes.rgb10_to_yuv10(rgb, threads=threads)
+    program("rgb10-to-yuv10", path, out, W, H, -1)
+    assert yuv10.astype("<u2").tobytes() == out.read_bytes()
+    back = rawframes.yuv10_to_rgb10(yuv10, threads=threads)
+    assert np.array_equal(back, rgb)
+    yuv420 = rawframes.dovrak(rgb, threads=threads)
+    program("dovrak", path, out, W, H)
+    assert yuv420.tobytes() == out.read_bytes()
+    (tmp_path / "clip.yuv").write_bytes(yuv420.tobytes())
+    program("yuv420-to-rgb", tmp_path / "clip.yuv", out, W, H)
+    assert rawframes.yuv420_to_rgb(yuv420, W, H, threads=threads).tobytes() == out.read_bytes()
+    # One frame without the frames axis.
+    assert np.array_equal(rawframes.rgb10_to_yuv10(rgb[1]), yuv10[1])
+
+
+@pytest.mark.parametrize("format,skip", [("yuv10", 1), ("rgb10", 0), ("rgb8", 0), ("yuv420", 0)])
+def test_frame_snr_is_the_json_report(tmp_path, format, skip):
+    rng = np.random.default_rng(6)
+    dtype, subsampled = rawframes.FORMATS[format]
+    top = 1023 if dtype == np.uint16 else 255
+    shape = (2 * N,) + ((W * H + 2 * ((W + 1) // 2) * ((H + 1) // 2),) if subsampled else (3, H, W))
+    reference = rng.integers(0, top + 1, size=shape, dtype=dtype)
+    target = reference[:: skip + 1].copy()
+    target[0] ^= 3  # frame 1 stays identical
+    target[2].flat[0] ^= 1
+    for name, frames in (("t", target), ("r", reference)):
+        frames.astype(np.dtype(dtype).newbyteorder("<")).tofile(tmp_path / name)
+    report = json.loads(program("frame-snr", tmp_path / "t", tmp_path / "r", skip, H, W,
+                                "--format", format, "--json", "-"))
+    got = rawframes.frame_snr(target, reference, format, frame_skip=skip, width=W, height=H,
+                              threads=2)
+    for key in ("target", "reference"):
+        del report[key], got[key]
+    assert got == report
+
+
+def test_read_maps_the_file_without_a_copy(clip):
+    rgb, path = clip
+    with open(path, "ab") as f:
+        f.write(b"trailing")
+    frames = rawframes.read(str(path), "rgb10", W, H)
+    assert isinstance(frames, np.memmap) and frames.shape == (N, 3, H, W)
+    assert not frames.flags.writeable
+    assert np.array_equal(frames, rgb)
+    assert np.array_equal(rawframes.rgb10_to_yuv10(frames), rawframes.rgb10_to_yuv10(rgb))
+
+
+def test_wrong_arrays_are_value_errors(clip):
+    rgb, _ = clip
+    for call in (lambda: rawframes.rgb10_to_yuv10(rgb.astype(np.int32)),
+                 lambda: rawframes.rgb10_to_yuv10(rgb[:, :2]),
+                 lambda: rawframes.dovrak(rgb[0, 0]),
+                 lambda: rawframes.yuv420_to_rgb(np.zeros(10, np.uint8), W, H),
+                 lambda: rawframes.frame_snr(rgb, rgb[:, :, :4], "rgb10"),
+                 lambda: rawframes.frame_snr(rgb, rgb, "rgb12"),
+                 lambda: rawframes.read("x", "rgb10", 0, 5)):
+        with pytest.raises(ValueError):
+            call()
