@@ -10,7 +10,6 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 libdir=$(dirname "$(find "$work/prefix" -name librawframes.so.1 | head -n 1)")
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-sed -i "s|^prefix=.*|prefix=$work/prefix|" "$libdir/pkgconfig/rawframes.pc"
 [ "$(readelf -d "$libdir/librawframes.so.1" | grep -o 'Library soname: \[.*\]')" = \
   "Library soname: [librawframes.so.1]" ]
 
