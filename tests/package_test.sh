@@ -47,8 +47,9 @@ done
 debs=("$tmp"/pkg/*.deb)
 for d in "${debs[@]}"; do
   name=$(dpkg-deb --field "$d" Package)
+  listing=$(dpkg-deb --contents "$d")  # whole, not cut short by grep -q under pipefail
   for f in ./usr/share/doc/$name/copyright ./usr/share/doc/$name/changelog.gz; do
-    dpkg-deb --contents "$d" | grep -q " $f\$" || fail "$f missing from $(basename "$d")"
+    grep -q " $f\$" <<<"$listing" || fail "$f missing from $(basename "$d")"
   done
   echo "built $(basename "$d")"
   if command -v lintian >/dev/null; then
