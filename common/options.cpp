@@ -52,36 +52,41 @@ CommandLine parse_command_line(int argc, char** argv, std::span<const OptionSpec
     return line;
 }
 
+namespace {
+
+// The value of 1 to `most_digits` decimal digits and nothing else.
+std::optional<std::uint64_t> decimal_count(const std::string& text, std::size_t most_digits) {
+    if (text.empty() || text.size() > most_digits) return std::nullopt;
+    std::uint64_t n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return n;
+}
+
+}  // namespace
+
 std::string read_run_options(const CommandLine& line, RunOptions& run) {
     if (!line.error.empty()) return line.error;
     run.threads = 0;
     run.progress = !line.has(kNoProgressOption.name);
     if (const auto text = line.value(kThreadsOption.name)) {
-        std::size_t n = 0;
-        bool digits = !text->empty() && text->size() <= 4;
-        for (const char c : *text) {
-            digits = digits && c >= '0' && c <= '9';
-            if (digits) n = n * 10 + static_cast<std::size_t>(c - '0');
-        }
-        if (!digits || n < 1 || n > kMaxThreads)
+        const std::optional<std::uint64_t> n = decimal_count(*text, 4);
+        if (!n || *n < 1 || *n > kMaxThreads)
             return "invalid --threads value '" + *text + "': expected a number from 1 to " +
                    std::to_string(kMaxThreads);
-        run.threads = n;
+        run.threads = static_cast<std::size_t>(*n);
     }
     for (const OptionSpec* o : {&kStartOption, &kFramesOption}) {
         const auto text = line.value(o->name);
         if (!text) continue;
-        std::uint64_t n = 0;
-        bool digits = !text->empty() && text->size() <= 18;
-        for (const char c : *text) {
-            digits = digits && c >= '0' && c <= '9';
-            if (digits) n = n * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (!digits)
+        const std::optional<std::uint64_t> n = decimal_count(*text, 18);
+        if (!n)
             return "invalid --" + std::string(o->name) + " value '" + *text +
                    "': expected a number of frames from 0 to 999999999999999999";
         if (o == &kStartOption)
-            run.start = n;
+            run.start = *n;
         else
             run.frames = n;
     }

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "cpu.hpp"
 #include "geometry.hpp"
 #include "pixel_format.hpp"
 #include "process.hpp"
+#include "rawframes.h"
 #include "report.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "ycocg_r.hpp"
@@ -136,11 +136,7 @@ py::array convert(const py::array& in, const PixelFormat& from, const PixelForma
 PYBIND11_MODULE(_rawframes, m) {
     m.doc() = "Exact colour conversions and SNR of raw video frames";
     m.attr("__version__") = RAWFRAMES_VERSION;
-    m.def("isa", [] {
-        for (const Isa isa : {Isa::kAvx512, Isa::kAvx2})
-            if (cpu_supports(isa)) return std::string(isa_name(isa));
-        return std::string(isa_name(Isa::kPlain));
-    });
+    m.def("isa", [] { return std::string(rawframes_isa()); });
     m.def(
         "rgb10_to_yuv10",
         [](const py::array& rgb, std::size_t threads) {
