@@ -3,22 +3,27 @@
 # (as root, or through sudo): nothing is installed that is already there.
 #
 #   bash scripts/install-packages.sh build|test|ci
-#     build: the compiler and build tools, for the programs and the demo;
-#     test:  and what the tests use (GoogleTest, ffmpeg, man, mpmath, GNU parallel,
+#     build: the compiler, the build tools and the libraries the build reads
+#            (GoogleTest, as the default build has the tests; the JSON reader),
+#            for the programs and the demo;
+#     test:  and what the tests use (ffmpeg, man, mpmath, GNU parallel, pkg-config,
 #            pybind11, numpy and pytest for the Python module, the SVG, JSON and
 #            package checkers);
-#     ci:    and the sanitizer and fuzzing runtime, the micro-benchmark library,
-#            the style checker and the 64-bit Arm cross-compiler and emulator.
+#     ci:    and git, the sanitizer and fuzzing runtime, the micro-benchmark
+#            library, the style checker, the 64-bit Arm cross-compiler and
+#            emulator, debootstrap for the fresh-machine check, and Slurm, munge
+#            and an ssh server for the sharded runs on real job runners.
 set -euo pipefail
 level=${1:-build}
-packages=(cmake ninja-build g++)
+packages=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev)
 case "$level" in
   build) ;;
   test | ci)
-    packages+=(libgtest-dev ffmpeg man-db librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file
+    packages+=(ffmpeg man-db pkg-config librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file
       python3-dev python3-numpy python3-pytest python3-pybind11 pybind11-dev)
     if [ "$level" = ci ]; then
-      packages+=(clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu qemu-user)
+      packages+=(git clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu
+        qemu-user debootstrap slurmctld slurmd slurm-client munge openssh-server openssh-client)
     fi
     ;;
   *) echo "usage: $0 build|test|ci" >&2; exit 2 ;;
