@@ -52,7 +52,8 @@ ProgramStart start_program(const ProgramSpec& about, int argc, char** argv) {
     }
     start.status = help_or_version(about, argc, argv);
     if (start.status) return start;
-    std::vector<OptionSpec> options{kThreadsOption, kNoProgressOption, kStartOption, kFramesOption};
+    std::vector<OptionSpec> options{kThreadsOption, kNoProgressOption, kStartOption, kFramesOption,
+                                    kShardOption};
     options.insert(options.end(), about.options.begin(), about.options.end());
     start.line = parse_command_line(argc, argv, options);
     if (const std::string why = read_run_options(start.line, start.run); !why.empty())

@@ -32,7 +32,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const ProgramStart start = start_program(about, argc, argv);
     if (start.status) return *start.status;
     const CommandLine& line = start.line;
-    const RunOptions& options = start.run;
+    RunOptions options = start.run;
     FrameRate rate;
     if (const auto fps = line.value("fps"); fps && !parse_frame_rate(*fps, rate))
         return usage_error(about, argv,
@@ -48,6 +48,11 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         report_error(about.program, what, reason);
         return about.failure_status;
     };
+    if (y4m_out && !line.has("y4m") && !ends_with(out_path, ".y4m"))
+        report_line(
+            about.program,
+            "warning: --fps writes YUV4MPEG2, not raw frames, to " +
+                std::string(std::strcmp(out_path, "-") == 0 ? "standard output" : out_path));
     auto open_failed = [&](const char* path, const std::string& what, const std::string& reason) {
         if (!policy.terse_open_errors) return fail(what, reason);
         report_raw_line(std::string(path) + " file open error ");
@@ -76,7 +81,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
 
     InputFile input;
     if (const int e = input.open(in_path); e != 0)
-        return open_failed(in_path, "cannot open " + std::string(in_path), error_text(e));
+        return open_failed(in_path, "cannot open " + input.path(), error_text(e));
     // The input is looked at and a seekable one measured before the output is
     // created, so that one that cannot be read leaves no empty output behind.
     FrameSource frames(input, converter.input);
@@ -90,6 +95,12 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         // input is read then.
         if (frames.trailing() >= 2) ++*total;
         frames.forget_count();
+    }
+    if (options.shard) {
+        std::optional<std::uint64_t> count = total;
+        if (count && limit && *limit < *count) count = limit;
+        if (const std::string why = apply_shard(options, count); !why.empty())
+            return fail("cannot divide " + input.path() + " into shards", why);
     }
     if (const std::string why = frames.skip(options.start); !why.empty())
         return fail("cannot read " + input.path(), why);
@@ -159,8 +170,8 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     if (!policy.complete_partial_frame && frames.trailing() != 0)
         report_error(about.program, "warning: " + input.path(),
                      std::to_string(frames.trailing()) + " trailing bytes ignored after " +
-                         std::to_string(frames.counted().value_or(options.start + result.frames)) +
-                         " whole frames of " + std::to_string(in_bytes) + " bytes");
+                         std::to_string(frames.whole_frames()) + " whole frames of " +
+                         std::to_string(in_bytes) + " bytes");
     if (counted_samples != 0)
         report_error(about.program, "warning: " + input.path(),
                      std::to_string(counted_samples) + " " + converter.count_warning);

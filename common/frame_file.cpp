@@ -9,6 +9,8 @@
 #include <bit>
 #include <cerrno>
 
+#include "process.hpp"
+
 namespace rawframes {
 
 namespace {
@@ -41,9 +43,16 @@ void close_quietly(int& fd) {
 }
 
 // Opens `path`, or for "-" a duplicate of `standard_fd`, so that closing the
-// result never closes the process's own standard descriptor.
+// result never closes the process's own standard descriptor. A standard
+// descriptor that was closed when the program started is not there to use.
 int open_or_standard(const char* path, int flags, int standard_fd) {
-    if (path[0] == '-' && path[1] == '\0') return ::fcntl(standard_fd, F_DUPFD_CLOEXEC, 3);
+    if (path[0] == '-' && path[1] == '\0') {
+        if (standard_descriptor_was_closed(standard_fd)) {
+            errno = EBADF;
+            return -1;
+        }
+        return ::fcntl(standard_fd, F_DUPFD_CLOEXEC, 3);
+    }
     return ::open(path, flags | O_CLOEXEC, 0666);
 }
 

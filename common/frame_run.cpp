@@ -1,5 +1,6 @@
 #include "frame_run.hpp"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
 
@@ -44,6 +45,13 @@ void FrameRun::release_reservation() {
 
 bool FrameRun::prepare(std::size_t workers, std::size_t readers,
                        const std::vector<std::uint64_t>& buffer_bytes) {
+#ifdef M_ARENA_MAX
+    // Each thread that allocates would otherwise get a malloc arena of its
+    // own, 64 MiB of address space taken at a moment that depends on timing,
+    // which could leave a later thread no room for its stack. The stages
+    // allocate nothing per frame, so one arena costs no speed.
+    ::mallopt(M_ARENA_MAX, 1);
+#endif
     // With every worker first; when not one slot fits beside their stacks,
     // with one worker.
     for (std::size_t w : {workers, std::size_t{1}}) {

@@ -58,6 +58,9 @@ class FrameSource {
     // Bytes after the last whole frame: of a counted input from the start, of
     // any other once it has ended.
     std::uint64_t trailing() const { return trailing_; }
+    // Whole frames of the input: of a counted input from the start, of any
+    // other those it has given so far (all of them once it has ended).
+    std::uint64_t whole_frames() const { return counted_ ? *counted_ : next_; }
     // Reads the input to its end, through `scratch` (one frame), to count its
     // whole frames and the bytes after them. Returns an error text.
     std::string count_to_end(std::uint8_t* scratch, std::uint64_t& frames, std::uint64_t& trailing);

@@ -1,6 +1,7 @@
 #include "options.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace rawframes {
@@ -90,6 +91,49 @@ std::string read_run_options(const CommandLine& line, RunOptions& run) {
         else
             run.frames = n;
     }
+    if (const auto text = line.value(kShardOption.name)) {
+        if (line.has(kStartOption.name) || line.has(kFramesOption.name))
+            return "--shard takes the place of --start and --frames";
+        const std::string::size_type slash = text->rfind('/');
+        const std::optional<std::uint64_t> count =
+            slash == std::string::npos ? std::nullopt : decimal_count(text->substr(slash + 1), 18);
+        if (!count || *count == 0)
+            return "invalid --shard value '" + *text +
+                   "': expected I/N, shard I (from 0) of N, I a number or env:NAME";
+        std::string index_text = text->substr(0, slash);
+        if (index_text.rfind("env:", 0) == 0) {
+            const std::string name = index_text.substr(4);
+            const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+            if (value == nullptr)
+                return "--shard " + *text + ": the variable " + name + " is not set";
+            index_text = value;
+            if (!decimal_count(index_text, 18))
+                return "--shard " + *text + ": " + name + " is '" + index_text +
+                       "', not a shard number";
+        }
+        const std::optional<std::uint64_t> index = decimal_count(index_text, 18);
+        if (!index)
+            return "invalid --shard value '" + *text +
+                   "': expected I/N, shard I (from 0) of N, I a number or env:NAME";
+        if (*index >= *count)
+            return "--shard " + *text + ": shard " + index_text + " of " + std::to_string(*count) +
+                   " does not exist (they are numbered from 0 to " + std::to_string(*count - 1) +
+                   ")";
+        run.shard = Shard{*index, *count};
+    }
+    return {};
+}
+
+std::string apply_shard(RunOptions& run, std::optional<std::uint64_t> frames) {
+    if (!run.shard) return {};
+    if (!frames)
+        return "--shard needs the number of frames in advance, which a stream or a "
+               "YUV4MPEG2 input does not give: use --start and --frames";
+    const auto [index, count] = *run.shard;
+    const std::uint64_t each = *frames / count, longer = *frames % count;
+    run.start = index * each + std::min(index, longer);
+    run.frames = each + (index < longer ? 1 : 0);
+    run.shard.reset();
     return {};
 }
 

@@ -24,6 +24,7 @@ inline constexpr OptionSpec kThreadsOption{"threads", true};
 inline constexpr OptionSpec kNoProgressOption{"no-progress", false};
 inline constexpr OptionSpec kStartOption{"start", true};
 inline constexpr OptionSpec kFramesOption{"frames", true};
+inline constexpr OptionSpec kShardOption{"shard", true};
 
 struct CommandLine {
     std::vector<const char*> positional;                     // after the program name
@@ -46,21 +47,33 @@ inline constexpr const char* kRunOptionsHelp =
     "  --start N      skip the first N frames of the input (frame numbers in messages\n"
     "                 and reports stay those of the whole input)\n"
     "  --frames N     handle at most N frames\n"
+    "  --shard I/N    handle shard I (from 0) of N consecutive frame ranges of equal\n"
+    "                 length (the first ones a frame longer where N does not divide\n"
+    "                 the frames); I may be env:NAME, read from that variable\n"
     "  --no-progress  no progress line, which is otherwise shown on a terminal\n"
     "  --             ends the options\n";
 
 // The options every program reads, checked: the number of conversion workers
 // (0 when not given: the run chooses, see run_workers) and whether to show
 // progress.
+struct Shard {
+    std::uint64_t index = 0, count = 1;  // shard `index` of `count`
+};
 struct RunOptions {
     std::size_t threads = 0;
     bool progress = true;
     std::uint64_t start = 0;              // frames skipped
     std::optional<std::uint64_t> frames;  // frames handled at most
+    std::optional<Shard> shard;           // start and frames still to be set from it
 };
 inline constexpr std::size_t kMaxThreads = 256;
 // Fills `run` from `line`; returns an error text (empty when all is well),
 // the command line's own error first.
 std::string read_run_options(const CommandLine& line, RunOptions& run);
+
+// Sets start and frames from the shard of `run` (if any) for an input of
+// `frames` frames; an unknown count (a stream) is an error. Returns an error
+// text.
+std::string apply_shard(RunOptions& run, std::optional<std::uint64_t> frames);
 
 }  // namespace rawframes

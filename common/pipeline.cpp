@@ -107,13 +107,21 @@ PipelineResult FramePipeline::run(std::span<const ReadStage> readers, const Conv
 
     PipelineResult result;
     std::vector<std::thread> threads;
-    try {
-        for (std::size_t r = 0; r < n_readers; ++r) threads.emplace_back(reader_loop, r);
-        for (std::size_t w = 0; w < workers_; ++w) threads.emplace_back(worker_loop);
-    } catch (const std::system_error& e) {
-        result.end = FrameRead::kError;
-        result.what = "cannot start threads";
-        result.reason = e.what();
+    // Every reader is needed, and one worker; a worker that cannot start (its
+    // stack not to be had) only leaves the others more to do.
+    for (std::size_t t = 0; t < n_readers + workers_; ++t) {
+        try {
+            if (t < n_readers)
+                threads.emplace_back(reader_loop, t);
+            else
+                threads.emplace_back(worker_loop);
+        } catch (const std::system_error& e) {
+            if (t > n_readers) break;
+            result.end = FrameRead::kError;
+            result.what = "cannot start threads";
+            result.reason = e.what();
+            break;
+        }
     }
 
     const bool started = result.end == FrameRead::kEnd;

@@ -8,9 +8,18 @@
 
 namespace rawframes {
 
+namespace {
+bool closed_at_start[3] = {false, false, false};
+}  // namespace
+
+bool standard_descriptor_was_closed(int fd) {
+    return fd >= 0 && fd <= 2 && closed_at_start[fd];
+}
+
 void ensure_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1) continue;
+        closed_at_start[fd] = true;
         // open() returns the lowest free descriptor, which is this one.
         const int opened = ::open("/dev/null", O_RDWR);
         if (opened != fd && opened >= 0) ::close(opened);

@@ -9,6 +9,9 @@ namespace rawframes {
 // the program opens later can never take one of their numbers (and receive
 // messages meant for standard error, say).
 void ensure_standard_descriptors();
+// Whether descriptor `fd` (0, 1 or 2) was closed when the program started, so
+// that it now reads or writes /dev/null; "-" must not stand for it then.
+bool standard_descriptor_was_closed(int fd);
 
 // The number of processors this process may run on (its affinity mask), at
 // least 1.

@@ -4,6 +4,7 @@
 // frame of the reference.
 #include "frame_snr_main.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -184,9 +185,10 @@ class Reports {
 };
 
 // frame-snr --merge: the reports of the whole measurement from the JSON
-// reports of its consecutive frame ranges, read twice: first checked
-// throughout, so that no report is begun that could not be finished, then
-// handed on frame by frame.
+// reports of its consecutive frame ranges. Each is read three times: for the
+// run it is of, then checked throughout (so that no report is begun that
+// could not be finished), then handed on frame by frame. Reports must be
+// regular files, which are looked at before they are opened.
 int merge(const CommandLine& line) {
     const std::vector<const char*>& paths = line.positional;
     if (paths.empty()) return fail("nothing to merge", "give the JSON reports of the ranges");
@@ -194,9 +196,14 @@ int merge(const CommandLine& line) {
     if (const auto status = reports.choose(line)) return *status;
     std::vector<std::unique_ptr<InputFile>> files;
     for (const char* path : paths) {
-        files.push_back(std::make_unique<InputFile>());
         if (std::strcmp(path, "-") == 0)
             return fail("cannot merge standard input", "give the reports as files");
+        struct stat st {};
+        if (::stat(path, &st) != 0) return fail("cannot open " + escaped(path), error_text(errno));
+        if (!S_ISREG(st.st_mode))
+            return fail("cannot merge " + escaped(path),
+                        "it is not a regular file (a report is read more than once)");
+        files.push_back(std::make_unique<InputFile>());
         if (const int e = files.back()->open(path); e != 0)
             return fail("cannot open " + std::string(path), error_text(e));
     }
@@ -214,43 +221,42 @@ int merge(const CommandLine& line) {
     for (std::size_t k = 0; k < files.size(); ++k) {
         InputFile& file = *files[k];
         try {
-            ShardReader shard(file);
-            if (k == 0) info = shard.info();
-            if (!same_run(info, shard.info()))
-                return fail("cannot merge " + file.path(), "it measures " + run_text(shard.info()) +
+            const ReportInfo shard = read_report_info(file);
+            if (k == 0) info = shard;
+            if (!same_run(info, shard))
+                return fail("cannot merge " + file.path(), "it measures " + run_text(shard) +
                                                                " where " + files[0]->path() +
                                                                " measures " + run_text(info));
-            for (FrameRecord r; shard.next(r);) {
+            read_report_frames(file, info, [&](const FrameRecord& r) {
                 if (next && r.frame != *next)
-                    return fail(
-                        "cannot merge " + file.path(),
-                        "it goes on from frame " + std::to_string(r.frame) + ", but " + previous +
-                            " ends at frame " + std::to_string(*next - 1) +
-                            (r.frame < *next ? ": the ranges overlap"
-                                             : ": frames " + std::to_string(*next) + " to " +
-                                                   std::to_string(r.frame - 1) + " are missing"));
+                    throw MergeError("it goes on from frame " + std::to_string(r.frame) + ", but " +
+                                     previous + " ends at frame " + std::to_string(*next - 1) +
+                                     (r.frame < *next
+                                          ? ": the ranges overlap"
+                                          : ": frames " + std::to_string(*next) + " to " +
+                                                std::to_string(r.frame - 1) + " are missing"));
                 next = r.frame + 1;
                 previous = file.path();
-            }
+            });
         } catch (const MergeError& e) {
             return fail("cannot merge " + file.path(), e.what());
         }
-        if (const int e = file.seek(0); e != 0)
-            return fail("cannot read " + file.path(), error_text(e));
     }
     std::vector<const InputFile*> inputs;
     for (const auto& f : files) inputs.push_back(f.get());
     if (const auto status = reports.open(inputs, info)) return *status;
     ReportSummary summary(info.layout);
+    struct WriteFailed {};
     for (const auto& file : files) {
         try {
-            ShardReader shard(*file);
-            for (FrameRecord r; shard.next(r);) {
+            read_report_frames(*file, info, [&](const FrameRecord& r) {
                 summary.add(r.figures);
-                if (!reports.frame(r)) return kFailed;
-            }
+                if (!reports.frame(r)) throw WriteFailed{};
+            });
         } catch (const MergeError& e) {
             return fail("cannot merge " + file->path(), e.what());
+        } catch (const WriteFailed&) {
+            return kFailed;
         }
     }
     if (!reports.end(summary)) return kFailed;
@@ -261,7 +267,7 @@ int run(int argc, char** argv) {
     const ProgramStart start = start_program(kSpec, argc, argv);
     if (start.status) return *start.status;
     const CommandLine& line = start.line;
-    const RunOptions& options = start.run;
+    RunOptions options = start.run;
     const PixelFormat* format = &kYuv10;
     if (const auto name = line.value(kFormatOption.name)) {
         format = find_pixel_format(*name);
@@ -274,7 +280,7 @@ int run(int argc, char** argv) {
     }
     if (line.has(kMergeOption.name)) {
         if (line.has(kFormatOption.name) || line.has(kStartOption.name) ||
-            line.has(kFramesOption.name))
+            line.has(kFramesOption.name) || line.has(kShardOption.name))
             return usage_error(kSpec, argv,
                                "--merge takes the format, size and frames from the reports");
         return merge(line);
@@ -351,8 +357,14 @@ int run(int argc, char** argv) {
             return fail("cannot measure " + file->path(), why);
         if (file->is_stream()) file->set_cancel_fd(run.stop_fd());
     }
-    // Target frame i is compared with reference frame i * step.
+    // Target frame i is compared with reference frame i * step, and only
+    // while that frame lies wholly inside the reference.
     const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
+    std::optional<std::uint64_t> total;
+    if (target_frames.counted() && reference_frames.counted())
+        total = std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
+    if (const std::string why = apply_shard(options, total); !why.empty())
+        return fail("cannot divide the inputs into shards", why);
     std::uint64_t reference_start = 0;
     if (__builtin_mul_overflow(options.start, step, &reference_start)) reference_start = UINT64_MAX;
     for (auto [source, file, first] : {std::tuple{&target_frames, &target, options.start},
@@ -361,15 +373,12 @@ int run(int argc, char** argv) {
             return fail("cannot read " + file->path(), why);
     }
 
+    // The reports give the skip that was used (none for a negative one).
     const ReportInfo info{target.path(),  reference.path(), layout,
-                          geometry.width, geometry.height,  frame_skip};
+                          geometry.width, geometry.height,  static_cast<std::int32_t>(step - 1)};
     const InputFile* const inputs_of_reports[] = {&target, &reference};
     if (const auto status = reports.open(inputs_of_reports, info)) return *status;
     ReportSummary summary(layout);
-    // Compared only while the reference frame lies wholly inside the reference.
-    std::optional<std::uint64_t> total;
-    if (target_frames.counted() && reference_frames.counted())
-        total = std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
     if (total) *total = *total > options.start ? *total - options.start : 0;
     run.frame_limit = options.frames;
     if (options.frames && (!total || *options.frames < *total)) total = options.frames;
@@ -392,8 +401,12 @@ int run(int argc, char** argv) {
         return true;
     };
     // Inputs of different lengths, or that end inside a frame, point to a
-    // wrong size or a wrong file: say so. A stream is read to its end for it.
-    const auto warn_about_sizes = [&] {
+    // wrong size or a wrong file: say so. A stream is read to its end for it,
+    // unless --frames ended the run (the stream may never end).
+    const auto warn_about_sizes = [&](const PipelineResult& result) {
+        if (options.frames && result.frames == *options.frames &&
+            (target.is_stream() || reference.is_stream()))
+            return true;
         std::uint64_t t_frames = 0, t_trailing = 0, r_frames = 0, r_trailing = 0;
         std::uint8_t* scratch = run.buffer(0, 0);
         for (auto [source, file, frames, trailing] :
@@ -428,7 +441,7 @@ int run(int argc, char** argv) {
     progress.finish();
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (result.write_failed || !reports.end(summary)) return kFailed;
-    if (!warn_about_sizes()) return kFailed;
+    if (!warn_about_sizes(result)) return kFailed;
     // Nothing to compare is a failure, as the nan averages show.
     return result.frames == 0 ? kFailed : 0;
 }

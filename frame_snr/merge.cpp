@@ -1,9 +1,10 @@
 #include "merge.hpp"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "diag.hpp"
@@ -11,237 +12,328 @@
 
 namespace rawframes {
 
-// A reader of the JSON that frame-snr writes, a token at a time, through a
-// small buffer: reports of any number of frames take no more memory.
-class ShardReader::Json {
-  public:
-    explicit Json(InputFile& file) : file_(file) {}
+namespace {
 
-    int peek() {
-        if (at_ == buffer_.size()) {
-            buffer_.resize(1 << 16);
-            const Transfer t = file_.read(buffer_.data(), buffer_.size());
-            if (t.error != 0) throw MergeError(error_text(t.error));
-            buffer_.resize(t.bytes);
-            at_ = 0;
-            if (t.bytes == 0) return -1;
-        }
-        return static_cast<unsigned char>(buffer_[at_]);
-    }
-    int get() {
-        const int c = peek();
-        if (c >= 0) ++at_;
-        return c;
-    }
-    void space() {
-        while (peek() == ' ' || peek() == '\n' || peek() == '\t' || peek() == '\r') get();
-    }
-    void expect(char c) {
-        space();
-        if (get() != c)
-            throw MergeError(std::string("it is not a frame-snr JSON report (expected '") + c +
-                             "')");
-    }
-    bool next_is(char c) {
-        space();
-        return peek() == c;
-    }
-    std::string string() {
-        expect('"');
-        std::string s;
-        for (int c; (c = get()) != '"';) {
-            if (c < 0) throw MergeError("it ends inside a string");
-            if (c != '\\') {
-                s += static_cast<char>(c);
-                continue;
-            }
-            c = get();
-            if (c != 'u') {
-                s += static_cast<char>(c == 'n' ? '\n' : c == 't' ? '\t' : c);
-                continue;
-            }
-            unsigned v = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int h = get();
-                v = v * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
-            }
-            s += static_cast<char>(v);  // only control characters are written as \u
-        }
-        return s;
-    }
-    // A number or a literal, as written.
-    std::string token() {
-        space();
-        std::string s;
-        for (int c; (c = peek()) >= 0 && c != ',' && c != '}' && c != ']' && c != ' ' && c != '\n';)
-            s += static_cast<char>(get());
-        if (s.empty()) throw MergeError("a value is missing");
-        return s;
-    }
-    // Passes over a value the merge does not use, nested at most 32 deep.
-    void skip_value(int depth = 0) {
-        if (depth > 32) throw MergeError("it is not a frame-snr JSON report (it nests too deeply)");
-        space();
-        if (peek() == '"') {
-            string();
-        } else if (peek() == '{' || peek() == '[') {
-            const char close = get() == '{' ? '}' : ']';
-            if (next_is(close)) {
-                get();
-                return;
-            }
-            do {
-                if (close == '}') {
-                    string();
-                    expect(':');
-                }
-                skip_value(depth + 1);
-            } while (comma_or(close));
-        } else {
-            token();
-        }
-    }
-    // After a member: true for a comma, false for `close`.
-    bool comma_or(char close) {
-        space();
-        const int c = get();
-        if (c == ',') return true;
-        if (c == close) return false;
-        throw MergeError("it is not a frame-snr JSON report");
+using Json = nlohmann::json;
+
+constexpr std::size_t kMaxDepth = 32;
+
+// The bytes of a report, read through a fixed buffer. It watches the text as
+// the parser takes it, so that no single string or number can make the parser
+// hold more than kMaxReportValue bytes.
+class ReportBytes {
+  public:
+    explicit ReportBytes(InputFile& file) : file_(file), buffer_(std::size_t{1} << 16) { fill(); }
+    bool at_end() const { return at_ == size_; }
+    char current() const { return buffer_[at_]; }
+    void advance() {
+        watch(buffer_[at_]);
+        if (++at_ == size_) fill();
     }
 
   private:
+    void fill() {
+        const Transfer t = file_.read(buffer_.data(), buffer_.size());
+        if (t.error != 0) throw MergeError(error_text(t.error));
+        size_ = t.bytes;
+        at_ = 0;
+    }
+    void watch(char c) {
+        if (in_string_) {
+            if (escaped_)
+                escaped_ = false;
+            else if (c == '\\')
+                escaped_ = true;
+            else if (c == '"')
+                in_string_ = false;
+        } else if (c == '"') {
+            in_string_ = true;
+            length_ = 0;
+        } else if (c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}' ||
+                   c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            length_ = 0;
+        }
+        if (++length_ > kMaxReportValue)
+            throw MergeError("it holds a value longer than " + std::to_string(kMaxReportValue) +
+                             " bytes, which no frame-snr report has");
+    }
+
     InputFile& file_;
     std::vector<char> buffer_;
-    std::size_t at_ = 0;
+    std::size_t at_ = 0, size_ = 0;
+    bool in_string_ = false, escaped_ = false;
+    std::uint64_t length_ = 0;
 };
 
-namespace {
+// An input iterator over ReportBytes, as the parser reads its input.
+struct ReportIterator {
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
 
-std::uint64_t whole_number(const std::string& text, std::uint64_t most) {
-    std::uint64_t v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || v > most)
-        throw MergeError("'" + text + "' is not a valid count");
-    return v;
+    ReportBytes* bytes = nullptr;  // null: the end
+    char operator*() const { return bytes->current(); }
+    ReportIterator& operator++() {
+        bytes->advance();
+        return *this;
+    }
+    bool ended() const { return bytes == nullptr || bytes->at_end(); }
+    bool operator==(const ReportIterator& other) const { return ended() == other.ended(); }
+    bool operator!=(const ReportIterator& other) const { return !(*this == other); }
+};
+
+std::string shortest_text(double v) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
-Sse exact_sum(const std::string& text) {
-    Sse v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9' || v > (~Sse{0} - 9) / 10)
-            throw MergeError("'" + text + "' is not a squared error");
-        v = v * 10 + static_cast<unsigned>(c - '0');
+// A scalar value as the parser gives it.
+struct Value {
+    enum Kind { kNull, kBool, kUnsigned, kNegative, kFloat, kString } kind = kNull;
+    std::uint64_t whole = 0;
+    std::string text;  // of a string, or a number as written
+};
+
+// The parser's events, placed in the report: its head (the top-level members)
+// and each frame of its "frames" array. Values the merge does not use are
+// passed over, nested at most kMaxDepth deep.
+class ReportEvents : public nlohmann::json_sax<Json> {
+  public:
+    // What is done with each frame; null for the head only.
+    explicit ReportEvents(const ReportInfo* run,
+                          const std::function<void(const FrameRecord&)>* frame)
+        : run_(run), frame_(frame) {}
+
+    ReportInfo info;
+    std::string format;
+    bool have_frames = false, have_width = false, have_height = false, have_skip = false;
+    std::string error;  // why the parse stopped, or empty
+
+    bool null() override { return value({}); }
+    bool boolean(bool) override { return value({Value::kBool, 0, {}}); }
+    bool number_integer(number_integer_t v) override {
+        return value({Value::kNegative, 0, std::to_string(v)});
     }
-    if (text.empty()) throw MergeError("a squared error is missing");
-    return v;
+    bool number_unsigned(number_unsigned_t v) override {
+        return value({Value::kUnsigned, v, std::to_string(v)});
+    }
+    bool number_float(number_float_t, const string_t& s) override {
+        return value({Value::kFloat, 0, s});
+    }
+    bool string(string_t& s) override { return value({Value::kString, 0, s}); }
+    bool binary(binary_t&) override { return value({}); }
+    bool key(string_t& k) override {
+        levels_.back().key = k;
+        return true;
+    }
+    bool start_object(std::size_t) override { return open(false); }
+    bool start_array(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& e) override {
+        // The parser's text after its "[json.exception.parse_error.N] " prefix.
+        std::string what = e.what();
+        if (const std::size_t at = what.find("] "); at != std::string::npos) what.erase(0, at + 2);
+        return stop("it is not valid JSON: " + what);
+    }
+
+  private:
+    struct Level {
+        bool array;
+        std::string key;  // of the member being read, in an object
+    };
+
+    bool stop(const std::string& why) {
+        if (error.empty()) error = why;
+        return false;
+    }
+    bool not_a_report(const std::string& why) {
+        return stop("it is not a frame-snr JSON report (" + why + ")");
+    }
+    // In the "frames" array: depth 2 holds the frames, 3 their members, 4 the
+    // planes of "sse" and "snr".
+    bool in_frames() const {
+        return levels_.size() >= 2 && levels_[0].key == "frames" && levels_[1].array;
+    }
+    bool open(bool array) {
+        const std::size_t depth = levels_.size();
+        if (depth == 0 && array) return not_a_report("it is not a JSON object");
+        if (depth == 1 && levels_[0].key == "frames") {
+            if (!array) return not_a_report("\"frames\" is not an array");
+            have_frames = true;
+        }
+        if (depth == 2 && in_frames()) {
+            if (array) return not_a_report("a frame is not an object");
+            record_ = {};
+            for (auto& s : seen_) s = Seen{};
+            have_number_ = have_reference_ = false;
+        }
+        if (depth >= kMaxDepth) return not_a_report("it nests too deeply");
+        levels_.push_back({array, {}});
+        return true;
+    }
+    bool close() {
+        levels_.pop_back();
+        if (levels_.size() == 2 && in_frames() && frame_ != nullptr) return end_frame();
+        return true;
+    }
+    bool value(const Value& v) {
+        const std::size_t depth = levels_.size();
+        if (depth == 0) return not_a_report("it is not a JSON object");
+        if (depth == 1) return head(levels_[0].key, v);
+        if (!in_frames() || frame_ == nullptr) return true;
+        if (depth == 2) return not_a_report("a frame is not an object");
+        const std::string& member = levels_[2].key;
+        if (depth == 3 && (member == "frame" || member == "reference_frame")) {
+            if (v.kind != Value::kUnsigned)
+                return not_a_report("a frame's \"" + member + "\" is not a frame number");
+            (member == "frame" ? record_.frame : record_.reference_frame) = v.whole;
+            (member == "frame" ? have_number_ : have_reference_) = true;
+        }
+        if (depth == 4 && (member == "sse" || member == "snr")) return plane(member, v);
+        return true;
+    }
+    bool head(const std::string& key, const Value& v) {
+        if (key == "target" || key == "reference" || key == "format") {
+            if (v.kind != Value::kString) return not_a_report("\"" + key + "\" is not a string");
+            (key == "target" ? info.target : key == "reference" ? info.reference : format) = v.text;
+        } else if (key == "width" || key == "height" || key == "frame_skip") {
+            if (v.kind != Value::kUnsigned || v.whole > INT32_MAX)
+                return not_a_report("\"" + key + "\" is not a whole number up to 2147483647");
+            const auto n = static_cast<std::int32_t>(v.whole);
+            (key == "width" ? info.width : key == "height" ? info.height : info.frame_skip) = n;
+            (key == "width" ? have_width : key == "height" ? have_height : have_skip) = true;
+        }
+        return true;
+    }
+    bool plane(const std::string& member, const Value& v) {
+        const ReportLayout& layout = run_->layout;
+        std::size_t c = 0;
+        while (c < 3 && json_key(layout, c) != levels_[3].key) ++c;
+        if (c == 3)
+            return stop("frame " + frame_name() + " has no plane '" + levels_[3].key + "' of " +
+                        layout.format->name);
+        Seen& seen = seen_[c];
+        if (member == "sse") {
+            // Exact: whole numbers beyond 64 bits come as floats, written out.
+            if (v.kind != Value::kUnsigned && v.kind != Value::kFloat)
+                return stop("frame " + frame_name() + ": its squared error is not a whole number");
+            Sse sum = 0;
+            for (const char ch : v.text) {
+                if (ch < '0' || ch > '9' || sum > (~Sse{0} - 9) / 10)
+                    return stop("frame " + frame_name() + ": '" + v.text +
+                                "' is not a squared error");
+                sum = sum * 10 + static_cast<unsigned>(ch - '0');
+            }
+            record_.figures[c].sse = sum;
+            seen.sse = true;
+        } else {
+            if (v.kind != Value::kNull && v.kind != Value::kUnsigned && v.kind != Value::kFloat &&
+                v.kind != Value::kNegative)
+                return stop("frame " + frame_name() + ": an SNR is not a number or null");
+            seen.snr = true;
+            seen.snr_text = v.kind == Value::kNull ? std::nullopt : std::optional(v.text);
+        }
+        return true;
+    }
+    std::string frame_name() const {
+        return have_number_ ? std::to_string(record_.frame) : "without a number";
+    }
+    // A frame is handed on once its figures are what its squared errors give.
+    bool end_frame() {
+        if (!have_number_ || !have_reference_)
+            return not_a_report("a frame has no \"frame\" or \"reference_frame\"");
+        const std::string name = "frame " + std::to_string(record_.frame);
+        const std::uint64_t step = std::uint64_t(run_->frame_skip) + 1;
+        if (std::uint64_t expected = 0; __builtin_mul_overflow(record_.frame, step, &expected) ||
+                                        record_.reference_frame != expected)
+            return stop(name + " is compared with reference frame " +
+                        std::to_string(record_.reference_frame) + ", which frame skip " +
+                        std::to_string(run_->frame_skip) + " does not give");
+        const ReportLayout& layout = run_->layout;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const Seen& seen = seen_[c];
+            const std::string plane = layout.name(c);
+            if (!seen.sse || !seen.snr)
+                return stop(name + " lacks the squared error or the SNR of " + plane);
+            PlaneFigure& figure = record_.figures[c];
+            figure = column_figure(layout, c, figure.sse, {run_->width, run_->height});
+            // Identical planes have no SNR in JSON; the others the one their
+            // squared error gives, to the bit.
+            bool same = false;
+            if (!seen.snr_text) {
+                same = figure.sse == 0;
+            } else if (figure.sse != 0) {
+                const std::string& t = *seen.snr_text;
+                double stated = 0;
+                std::from_chars_result got{};
+                if (single_precision(layout, c)) {
+                    float f = 0;
+                    got = std::from_chars(t.data(), t.data() + t.size(), f);
+                    stated = f;
+                } else {
+                    got = std::from_chars(t.data(), t.data() + t.size(), stated);
+                }
+                same =
+                    got.ec == std::errc() && got.ptr == t.data() + t.size() && stated == figure.snr;
+            }
+            if (!same)
+                return stop(name + ": its SNR of " + plane + " is " +
+                            seen.snr_text.value_or("null") + ", but its squared error " +
+                            sse_text(figure.sse) + " gives " +
+                            (figure.sse == 0 ? std::string("null (identical planes)")
+                                             : shortest_text(figure.snr)));
+        }
+        (*frame_)(record_);
+        return true;
+    }
+
+    struct Seen {
+        bool sse = false, snr = false;
+        std::optional<std::string> snr_text;
+    };
+    const ReportInfo* run_;
+    const std::function<void(const FrameRecord&)>* frame_;
+    std::vector<Level> levels_;
+    FrameRecord record_;
+    std::array<Seen, 3> seen_{};
+    bool have_number_ = false, have_reference_ = false;
+};
+
+// Parses the whole report from its start; throws MergeError.
+void parse(InputFile& file, ReportEvents& events) {
+    if (const int e = file.seek(0); e != 0) throw MergeError(error_text(e));
+    ReportBytes bytes(file);
+    const bool whole = Json::sax_parse(ReportIterator{&bytes}, ReportIterator{}, &events,
+                                       Json::input_format_t::json, true);
+    if (!whole) throw MergeError(events.error.empty() ? "it is not valid JSON" : events.error);
 }
 
 }  // namespace
 
-ShardReader::ShardReader(InputFile& file) : json_(std::make_unique<Json>(file)) {
-    Json& j = *json_;
-    j.expect('{');
-    std::string format;
-    for (;;) {
-        const std::string key = j.string();
-        j.expect(':');
-        if (key == "frames") break;
-        if (key == "target")
-            info_.target = j.string();
-        else if (key == "reference")
-            info_.reference = j.string();
-        else if (key == "format")
-            format = j.string();
-        else if (key == "width")
-            info_.width = static_cast<std::int32_t>(whole_number(j.token(), INT32_MAX));
-        else if (key == "height")
-            info_.height = static_cast<std::int32_t>(whole_number(j.token(), INT32_MAX));
-        else if (key == "frame_skip")
-            info_.frame_skip = static_cast<std::int32_t>(whole_number(j.token(), INT32_MAX));
-        else
-            j.skip_value();
-        if (!j.comma_or('}')) throw MergeError("it holds no frames");
-    }
-    if (format.empty()) throw MergeError("it is not a frame-snr JSON report (it names no format)");
-    const PixelFormat* f = find_pixel_format(format);
-    if (f == nullptr) throw MergeError("its format '" + format + "' is unknown");
-    info_.layout = report_layout(*f);
-    j.expect('[');
+ReportInfo read_report_info(InputFile& file) {
+    ReportEvents events(nullptr, nullptr);
+    parse(file, events);
+    if (events.format.empty()) throw MergeError("it is not a frame-snr JSON report (no format)");
+    const PixelFormat* f = find_pixel_format(events.format);
+    if (f == nullptr) throw MergeError("its format '" + events.format + "' is unknown");
+    if (!events.have_width || !events.have_height || !events.have_skip || !events.have_frames)
+        throw MergeError(
+            "it is not a frame-snr JSON report (it lacks the size, the frame skip or the frames)");
+    ReportInfo info = events.info;
+    info.layout = report_layout(*f);
+    if (const std::string why = check_geometry({info.width, info.height}); !why.empty())
+        throw MergeError("its frame size is invalid: " + why);
+    return info;
 }
 
-ShardReader::~ShardReader() = default;
-
-bool ShardReader::next(FrameRecord& r) {
-    Json& j = *json_;
-    if (done_) return false;
-    if (first_ && j.next_is(']')) {
-        j.get();
-        done_ = true;
-        return false;
-    }
-    if (!first_ && !j.comma_or(']')) {
-        done_ = true;
-        return false;
-    }
-    first_ = false;
-    const ReportLayout& layout = info_.layout;
-    std::array<std::string, 3> snr_text;
-    std::array<bool, 3> have_sse{}, have_snr{};
-    bool have_frame = false, have_reference = false;
-    j.expect('{');
-    do {
-        const std::string key = j.string();
-        j.expect(':');
-        if (key == "frame" || key == "reference_frame") {
-            (key == "frame" ? r.frame : r.reference_frame) = whole_number(j.token(), UINT64_MAX);
-            (key == "frame" ? have_frame : have_reference) = true;
-        } else if (key == "sse" || key == "snr") {
-            j.expect('{');
-            do {
-                const std::string name = j.string();
-                j.expect(':');
-                std::size_t c = 0;
-                while (c < 3 && json_key(layout, c) != name) ++c;
-                if (c == 3)
-                    throw MergeError("it has no column '" + name + "' of " + layout.format->name);
-                if (key == "sse") {
-                    r.figures[c].sse = exact_sum(j.token());
-                    have_sse[c] = true;
-                } else {
-                    snr_text[c] = j.token();
-                    have_snr[c] = true;
-                }
-            } while (j.comma_or('}'));
-        } else {
-            j.skip_value();
-        }
-    } while (j.comma_or('}'));
-    if (!have_frame || !have_reference) throw MergeError("a frame has no number");
-    for (std::size_t c = 0; c < 3; ++c) {
-        if (!have_sse[c] || !have_snr[c])
-            throw MergeError("frame " + std::to_string(r.frame) + " lacks a figure");
-        PlaneFigure& p = r.figures[c];
-        if (p.sse == 0) {
-            // Identical planes: the classic report shows 0, the others inf.
-            p.snr = layout.classic ? 0.0 : INFINITY;
-            continue;
-        }
-        const std::string& t = snr_text[c];
-        double v = 0;
-        std::from_chars_result got{};
-        if (single_precision(layout, c)) {
-            float f = 0;
-            got = std::from_chars(t.data(), t.data() + t.size(), f);
-            v = f;
-        } else {
-            got = std::from_chars(t.data(), t.data() + t.size(), v);
-        }
-        if (got.ec != std::errc() || got.ptr != t.data() + t.size())
-            throw MergeError("'" + t + "' is not an SNR");
-        p.snr = v;
-    }
-    return true;
+void read_report_frames(InputFile& file, const ReportInfo& info,
+                        const std::function<void(const FrameRecord&)>& frame) {
+    ReportEvents events(&info, &frame);
+    parse(file, events);
 }
 
 }  // namespace rawframes

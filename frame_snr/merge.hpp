@@ -1,12 +1,15 @@
 // The JSON reports of consecutive frame ranges of one measurement, read back
 // so that the whole measurement's reports can be made from them: each gives
 // the run's size, format and frame skip, and for every frame its number, its
-// reference frame, the exact squared errors and the SNRs as written (the
-// shortest text that reads back to the same value, so nothing is lost).
+// reference frame and the exact squared errors, from which every SNR follows.
+//
+// Reports are read by a strict JSON parser (RFC 8259) a value at a time, so a
+// report of any length takes the same memory; a single value longer than
+// kMaxReportValue bytes, or nesting deeper than 32 levels, is refused.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -20,25 +23,18 @@ struct MergeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-class ShardReader {
-  public:
-    // Reads the report's head up to its first frame; throws MergeError.
-    explicit ShardReader(InputFile& file);
-    ~ShardReader();
-    ShardReader(const ShardReader&) = delete;
-    ShardReader& operator=(const ShardReader&) = delete;
+inline constexpr std::uint64_t kMaxReportValue = std::uint64_t{1} << 20;
 
-    // What the head says: the run the report is of (layout filled from its
-    // format).
-    const ReportInfo& info() const { return info_; }
-    // The next frame, false after the last; throws MergeError.
-    bool next(FrameRecord& r);
+// What the report says of its run (the layout filled from its format), from
+// the whole report; throws MergeError. The file is read from its start.
+ReportInfo read_report_info(InputFile& file);
 
-  private:
-    class Json;
-    std::unique_ptr<Json> json_;
-    ReportInfo info_;
-    bool first_ = true, done_ = false;
-};
+// Hands on every frame of the report, in order, once it is checked against
+// the run `info` (which read_report_info gave): its reference frame is the one
+// the frame skip gives, and every SNR is the one its squared error gives, so
+// that the figures are what a run would have measured. The file is read from
+// its start; throws MergeError, naming the frame.
+void read_report_frames(InputFile& file, const ReportInfo& info,
+                        const std::function<void(const FrameRecord&)>& frame);
 
 }  // namespace rawframes

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "log10.hpp"
+
 namespace rawframes {
 
 std::string json_key(const ReportLayout& layout, std::size_t c) {
@@ -143,31 +145,33 @@ ReportLayout report_layout(const PixelFormat& format) {
     return l;
 }
 
+PlaneFigure column_figure(const ReportLayout& layout, std::size_t c, Sse sse,
+                          const FrameGeometry& g) {
+    const PixelFormat& format = *layout.format;
+    const std::uint32_t p = layout.plane[c];
+    if (sse == 0) return {0, layout.classic ? 0.0 : INFINITY};
+    const double peak = format.planes[p].peak;
+    double snr = snr_db(
+        static_cast<double>(sse), static_cast<std::int32_t>(plane_width(format, g, p)),
+        static_cast<std::int32_t>(plane_height(format, g, p)), static_cast<float>(peak * peak));
+    if (single_precision(layout, c)) snr = static_cast<float>(snr);
+    return {sse, snr};
+}
+
 FrameFigures measure(const ReportLayout& layout, const std::uint8_t* target,
                      const std::uint8_t* reference, const FrameGeometry& g) {
     FrameFigures f;
-    if (layout.classic) {
-        const FrameSnr s = measure_frame(reinterpret_cast<const std::int16_t*>(target),
-                                         reinterpret_cast<const std::int16_t*>(reference), g);
-        f[0] = {s.sse_y, s.y};
-        f[1] = {s.sse_u, static_cast<double>(s.u)};
-        f[2] = {s.sse_v, s.v};
-        return f;
-    }
     const PixelFormat& format = *layout.format;
     for (std::size_t c = 0; c < 3; ++c) {
         const std::uint32_t p = layout.plane[c];
         const std::uint64_t at = plane_offset(format, g, p), n = plane_samples(format, g, p);
-        const double sse =
-            format.sample_bytes == 2
-                ? plane_sse(reinterpret_cast<const std::int16_t*>(target + at),
-                            reinterpret_cast<const std::int16_t*>(reference + at), n, &f[c].sse)
-                : plane_sse8(target + at, reference + at, n, &f[c].sse);
-        const double peak = format.planes[p].peak;
-        f[c].snr = sse == 0 ? INFINITY
-                            : snr_db(sse, static_cast<std::int32_t>(plane_width(format, g, p)),
-                                     static_cast<std::int32_t>(plane_height(format, g, p)),
-                                     static_cast<float>(peak * peak));
+        Sse sse = 0;
+        if (format.sample_bytes == 2)
+            plane_sse(reinterpret_cast<const std::int16_t*>(target + at),
+                      reinterpret_cast<const std::int16_t*>(reference + at), n, &sse);
+        else
+            plane_sse8(target + at, reference + at, n, &sse);
+        f[c] = column_figure(layout, c, sse, g);
     }
     return f;
 }
@@ -217,7 +221,7 @@ ColumnValues ReportSummary::global(const FrameGeometry& g) const {
                               static_cast<double>(plane_width(format, g, p)) *
                               static_cast<double>(plane_height(format, g, p)) *
                               static_cast<double>(frames_);
-        v[c] = 10.0 * std::log10(signal / static_cast<double>(total_[c]));
+        v[c] = ten_log10(signal / static_cast<double>(total_[c]));
     }
     return v;
 }
@@ -361,8 +365,14 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     for (const auto& a : averages) widen(a);
     if (!(lo <= hi)) lo = 0, hi = 60;
     if (hi - lo < 1) lo -= 0.5, hi += 0.5;
+    // 1, 2 or 5 times a power of ten, the smallest that makes at most
+    // `ticks` steps of `span`; the power found by steps of ten, so that it is
+    // the same on every machine.
     const auto nice_step = [](double span, int ticks) {
-        const double raw = span / ticks, mag = std::pow(10.0, std::floor(std::log10(raw)));
+        const double raw = span / ticks;
+        double mag = 1;
+        while (mag > raw && mag > 1e-300) mag /= 10;
+        while (mag * 10 <= raw && mag < 1e300) mag *= 10;
         for (const double m : {1.0, 2.0, 5.0, 10.0})
             if (raw <= m * mag) return m * mag;
         return 10 * mag;
@@ -397,13 +407,21 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
          std::to_string(info.frame_skip) + ", " + std::to_string(summary.frames()) +
          " frames)</text>\n";
     // Grid, ticks and their labels.
-    for (double v = lo; v <= hi + y_step / 2; v += y_step) {
+    // Ticks counted, not stepped: a step too small to change a huge value
+    // must not loop for ever.
+    const auto tick_count = [](double from, double to, double step) {
+        const double n = std::floor((to - from) / step + 0.5);
+        return n >= 0 && n <= 100 ? static_cast<int>(n) : 0;
+    };
+    for (int k = 0, n = tick_count(lo, hi, y_step); k <= n; ++k) {
+        const double v = lo + k * y_step;
         s += "<line x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft + plot_w) + "\" y1=\"" +
              num(py(v)) + "\" y2=\"" + num(py(v)) + "\" stroke=\"#ddd\"/>\n";
         s += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(v) + 4) +
              "\" text-anchor=\"end\">" + label(v) + "</text>\n";
     }
-    for (double f = 0; f <= x_span + x_step / 2; f += x_step) {
+    for (int k = 0, n = tick_count(0, x_span, x_step); k <= n; ++k) {
+        const double f = k * x_step;
         s += "<line x1=\"" + num(px(f)) + "\" x2=\"" + num(px(f)) + "\" y1=\"" +
              num(kTop + plot_h) + "\" y2=\"" + num(kTop + plot_h + 5) + "\" stroke=\"black\"/>\n";
         s += "<text x=\"" + num(px(f)) + "\" y=\"" + num(kTop + plot_h + 18) +

@@ -42,6 +42,11 @@ struct PlaneFigure {
 };
 using FrameFigures = std::array<PlaneFigure, 3>;
 
+// Column c's figure from its exact squared error: the SNR of its plane (for
+// classic identical planes 0, otherwise infinity), as measure() gives it.
+PlaneFigure column_figure(const ReportLayout& layout, std::size_t c, Sse sse,
+                          const FrameGeometry& g);
+
 // Measures one frame; `target` and `reference` are raw frames of the layout's
 // format with 16-bit samples in host order.
 FrameFigures measure(const ReportLayout& layout, const std::uint8_t* target,

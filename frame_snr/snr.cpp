@@ -45,17 +45,14 @@ namespace {
 // Sums a plane in runs short enough for one 64-bit kernel sum each.
 template <class Sample, class Fn>
 double sum_plane(Fn squared_error, const Sample* t, const Sample* r, std::uint64_t n, Sse* exact) {
-    double sse = 0.0;
     Sse sum = 0;
     for (std::uint64_t done = 0; done < n;) {
         const std::uint64_t run = std::min(n - done, kMaxSseRun);
-        const std::uint64_t part = squared_error(t + done, r + done, static_cast<std::size_t>(run));
-        sse += static_cast<double>(part);
-        sum += part;
+        sum += squared_error(t + done, r + done, static_cast<std::size_t>(run));
         done += run;
     }
     if (exact != nullptr) *exact = sum;
-    return sse;
+    return static_cast<double>(sum);
 }
 
 }  // namespace

@@ -36,11 +36,19 @@ T* row(const rawframes_output_plane& p, std::size_t y) {
 bool usable(const FrameGeometry& g) {
     return check_geometry(g).empty();
 }
+// A plane of `sample_bytes` samples: its rows start at addresses its samples
+// may be read from.
 template <class Plane>
-bool usable(const Plane* planes) {
+bool usable(const Plane& plane, std::size_t sample_bytes) {
+    return plane.data != nullptr &&
+           reinterpret_cast<std::uintptr_t>(plane.data) % sample_bytes == 0 &&
+           plane.stride % static_cast<std::ptrdiff_t>(sample_bytes) == 0;
+}
+template <class Plane>
+bool usable(const Plane* planes, std::size_t sample_bytes) {
     if (planes == nullptr) return false;
     for (int k = 0; k < 3; ++k)
-        if (planes[k].data == nullptr) return false;
+        if (!usable(planes[k], sample_bytes)) return false;
     return true;
 }
 
@@ -50,7 +58,7 @@ template <class Fn>
 int in_place_rows(const rawframes_input_plane in[3], const rawframes_output_plane out[3],
                   std::int32_t width, std::int32_t height, std::uint64_t* count, Fn transform) {
     const FrameGeometry g{width, height};
-    if (!usable(g) || !usable(in) || !usable(out)) return RAWFRAMES_INVALID;
+    if (!usable(g) || !usable(in, 2) || !usable(out, 2)) return RAWFRAMES_INVALID;
     const std::size_t w = static_cast<std::size_t>(width);
     std::uint64_t total = 0;
     for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
@@ -118,7 +126,7 @@ int rawframes_yuv10_to_rgb10(const rawframes_input_plane yuv10[3],
 int rawframes_dovrak(const rawframes_input_plane rgb[3], const rawframes_output_plane yuv420[3],
                      int32_t width, int32_t height, uint64_t* above) {
     const FrameGeometry g{width, height};
-    if (!usable(g) || !usable(rgb) || !usable(yuv420)) return RAWFRAMES_INVALID;
+    if (!usable(g) || !usable(rgb, 2) || !usable(yuv420, 1)) return RAWFRAMES_INVALID;
     static const Rgb10ToYuv420PixelsFn pixels = best_variant(rgb10_to_yuv420_pixels_variants());
     static const Rgb10ToYuv420AverageFn average = best_variant(rgb10_to_yuv420_average_variants());
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
@@ -151,7 +159,7 @@ int rawframes_dovrak(const rawframes_input_plane rgb[3], const rawframes_output_
 int rawframes_yuv420_to_rgb(const rawframes_input_plane yuv420[3],
                             const rawframes_output_plane rgb8[3], int32_t width, int32_t height) {
     const FrameGeometry g{width, height};
-    if (!usable(g) || !usable(yuv420) || !usable(rgb8)) return RAWFRAMES_INVALID;
+    if (!usable(g) || !usable(yuv420, 1) || !usable(rgb8, 1)) return RAWFRAMES_INVALID;
     static const Yuv420RowFn fn = best_variant(yuv420_row_variants());
     for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
         fn(row<std::uint8_t>(yuv420[0], y), row<std::uint8_t>(yuv420[1], y / 2),
@@ -166,8 +174,8 @@ int rawframes_plane_sse(rawframes_format format, int plane, rawframes_input_plan
                         rawframes_sse* sse) {
     const PixelFormat* f = format_of(format);
     const FrameGeometry g{width, height};
-    if (f == nullptr || plane < 0 || plane > 2 || !usable(g) || target.data == nullptr ||
-        reference.data == nullptr || sse == nullptr)
+    if (f == nullptr || plane < 0 || plane > 2 || !usable(g) || !usable(target, f->sample_bytes) ||
+        !usable(reference, f->sample_bytes) || sse == nullptr)
         return RAWFRAMES_INVALID;
     static const SquaredErrorFn sse16 = best_variant(squared_error_variants());
     static const SquaredError8Fn sse8 = best_variant(squared_error8_variants());

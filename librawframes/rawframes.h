@@ -3,7 +3,8 @@
  *
  * A plane is given by its first sample and its stride, the bytes from the
  * start of one row to the start of the next. 16-bit samples are in the host's
- * byte order. The results are those of the programs, bit for bit, on every
+ * byte order, and a plane of them must start at an even address and have an
+ * even stride (a function given another returns RAWFRAMES_INVALID). The results are those of the programs, bit for bit, on every
  * processor and whatever instruction set is used. Every function may be called
  * from any number of threads at once; nothing is shared between calls.
  */
@@ -30,7 +31,7 @@ extern "C" {
 /* What the functions return. */
 enum {
   RAWFRAMES_OK = 0,
-  RAWFRAMES_INVALID = 1,  /* a size, plane, format or pointer that cannot be used */
+  RAWFRAMES_INVALID = 1,  /* a size, plane, format, pointer or stride that cannot be used */
   RAWFRAMES_NO_MEMORY = 2 /* the few rows of scratch memory could not be had */
 };
 

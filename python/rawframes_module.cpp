@@ -5,9 +5,13 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,6 +21,7 @@
 #include "rawframes.h"
 #include "report.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
+#include "y4m.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
 #include "yuv420_kernel.hpp"
@@ -45,7 +50,9 @@ Frames frames_of(const py::array& in, const PixelFormat& f, const char* what, st
                               (wide ? "uint16" : "uint8") + " for " + f.name + ", got " +
                               std::string(py::str(in.dtype())));
     Frames fr;
-    fr.array = py::array::ensure(in, py::array::c_style);
+    // Contiguous and aligned, copied by numpy where it is not (numpy raises
+    // what it meets, a MemoryError for an array too large to copy).
+    fr.array = py::module_::import("numpy").attr("require")(in, py::none(), "CA");
     const py::ssize_t nd = in.ndim();
     const bool planar = !f.chroma_420;
     if (planar) {
@@ -102,16 +109,37 @@ std::size_t workers(std::size_t threads, std::size_t jobs) {
 }
 
 // Runs body(i) for i < count on up to `threads` threads, without the GIL.
+// Threads that cannot start leave their frames to the others (to the calling
+// thread when none starts); the first failure of a frame is raised once all
+// have stopped.
 template <class Body>
 void for_frames(std::size_t count, std::size_t threads, const Body& body) {
-    py::gil_scoped_release release;
-    const std::size_t n = workers(threads, count);
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < n; ++t)
-        pool.emplace_back([&, t] {
-            for (std::size_t i = t; i < count; i += n) body(i);
-        });
-    for (std::thread& th : pool) th.join();
+    std::exception_ptr failure;
+    {
+        py::gil_scoped_release release;
+        std::mutex m;
+        std::atomic<std::size_t> next{0};
+        const auto work = [&] {
+            try {
+                for (std::size_t i; (i = next++) < count;) body(i);
+            } catch (...) {
+                next = count;
+                const std::lock_guard lock(m);
+                if (!failure) failure = std::current_exception();
+            }
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t t = 1; t < workers(threads, count); ++t) {
+            try {
+                pool.emplace_back(work);
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        work();
+        for (std::thread& th : pool) th.join();
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 // A conversion of whole frames: `convert(in, out, g)` on each frame's bytes.
@@ -133,10 +161,24 @@ py::array convert(const py::array& in, const PixelFormat& from, const PixelForma
 
 }  // namespace
 
+// The size and plane order of a YUV4MPEG2 stream of `format`, from its header
+// (the line after the magic), checked as the programs check it.
+py::tuple y4m_layout(const std::string& params, const std::string& format_name, std::int32_t width,
+                     std::int32_t height) {
+    const PixelFormat* f = find_pixel_format(format_name);
+    if (f == nullptr || !has_y4m_form(*f))
+        throw py::value_error(format_name + " has no YUV4MPEG2 form");
+    FrameGeometry g{width, height};
+    if (const std::string why = check_y4m_stream_header(params, *f, g, "the call"); !why.empty())
+        throw py::value_error(why);
+    return py::make_tuple(g.width, g.height, f->y4m_plane[0], f->y4m_plane[1], f->y4m_plane[2]);
+}
+
 PYBIND11_MODULE(_rawframes, m) {
     m.doc() = "Exact colour conversions and SNR of raw video frames";
     m.attr("__version__") = RAWFRAMES_VERSION;
     m.def("isa", [] { return std::string(rawframes_isa()); });
+    m.def("y4m_layout", &y4m_layout);
     m.def(
         "rgb10_to_yuv10",
         [](const py::array& rgb, std::size_t threads) {

@@ -365,7 +365,34 @@ TEST(Streams, FrameRangesAddUpToTheWholeRun) {
             }
             EXPECT_EQ(joined, whole) << p.name << (piped ? " from a pipe" : " from the file");
         }
+        // The same by --shard (7 frames: 3, 2 and 2), shard 1 named by a
+        // variable; a pipe's frames cannot be counted to be divided.
+        std::string joined;
+        for (const char* shard : {"0/3", "env:TASK/3", "2/3"}) {
+            std::vector<std::string> args = base;
+            args.insert(args.end(), {"--shard", shard});
+            Launch launch;
+            launch.environment = {"TASK=1"};
+            const RunResult r = run(p.path, args, {}, launch);
+            EXPECT_EQ(r.status, 0) << p.name << ' ' << shard << r.err;
+            joined += result(r);
+        }
+        EXPECT_EQ(joined, whole) << p.name << " in shards";
+        std::vector<std::string> piped = base;
+        piped[0] = "-";
+        piped.insert(piped.end(), {"--shard", "1/3"});
+        const RunResult r = run(p.path, piped, {}, Launch::input_bytes(bytes));
+        EXPECT_EQ(r.status, p.failed) << p.name;
+        EXPECT_NE(r.err.find("needs the number of frames in advance"), std::string::npos) << r.err;
     }
+    // A shard that does not exist, an unset variable, or one that is not a
+    // number: usage errors.
+    for (const char* shard : {"3/3", "env:UNSET_TASK/2", "env:HOME/2", "1", "x/2", "1/0"}) {
+        const RunResult r = run(dovrak(), {in, out, "5", "3", "--shard", shard});
+        EXPECT_EQ(r.status, 255) << shard;
+        EXPECT_NE(r.err.find(shard), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(run(dovrak(), {in, out, "5", "3", "--shard", "0/2", "--start", "1"}).status, 255);
     // rgb10-to-yuv10's num_frame and --frames: the smaller of the two.
     write_file(in, sample_bytes(6 * 90, 4));
     for (const auto& [num_frame, frames] : {std::pair{"4", "2"}, {"2", "5"}}) {
@@ -613,4 +640,19 @@ TEST(Streams, ClosedStandardDescriptorsNeverReceiveAFileOrAMessage) {
     const RunResult closed = run(rgb10_to_yuv10(), {in, out, "4", "4", "-1"}, {}, closed_fds);
     EXPECT_EQ(closed.status, 0);
     EXPECT_EQ(read_file(out), want);
+    // A closed standard output or input named as "-" (for frame-snr, the
+    // text report's) is an error, not an output lost or an empty input.
+    const std::pair<std::vector<std::string>, std::string> uses[] = {
+        {{">&-", dovrak(), in, "-", "4", "4"}, "cannot write standard output"},
+        {{"<&-", dovrak(), "-", out, "4", "4"}, "cannot open standard input"},
+        {{">&-", frame_snr(), in, in, "0", "4", "4", "--csv", dir.path("x.csv")},
+         "cannot write standard output"},
+    };
+    for (const auto& [args, why] : uses) {
+        std::vector<std::string> a = {"-c", "r=$1; shift; eval 'exec \"$@\" '\"$r\"", "sh"};
+        a.insert(a.end(), args.begin(), args.end());
+        const RunResult r = run("/bin/sh", a);
+        EXPECT_NE(r.status, 0) << args[1];
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+    }
 }

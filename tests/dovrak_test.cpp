@@ -165,6 +165,13 @@ TEST_F(DovrakCli, ConvertsWholeFramesOnly) {
     const auto second = expected_yuv420({frames.begin() + 72, frames.end()}, 4, 6);
     want.insert(want.end(), second.begin(), second.end());
     EXPECT_EQ(read_file(out), want);
+    // From a pipe, started past its end: the frames that were there.
+    std::string piped(bytes.begin(), bytes.end());
+    const RunResult past =
+        run(dovrak(), {"-", out, "4", "6", "--start", "50"}, {}, Launch::input_bytes(piped));
+    EXPECT_EQ(past.err,
+              "dovrak: warning: standard input: 72 trailing bytes ignored after 2 whole "
+              "frames of 144 bytes\n");
 
     bytes.resize(frame_bytes - 1);
     write_file(in, bytes);

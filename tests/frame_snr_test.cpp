@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -164,6 +165,16 @@ TEST_F(FrameSnrCli, FrameSkipAlignsTargetFramesWithEveryNthReferenceFrame) {
     write_file(target, le16_bytes(std::vector<std::uint16_t>(12 * 3 * kDefaultPixels, 0)));
     write_file(reference, le16_bytes(marked_frames(5)));
     for (const char* skip : {"0", "-3", "none"}) expect_lines(snr({skip}), {0, 1, 2, 3, 4});
+    // The JSON gives the skip used, so that --merge takes it back.
+    const std::string json = dir.path("skip.json");
+    ASSERT_EQ(snr({"-3", "--json", json}).status, 0);
+    const auto used = read_file(json);
+    EXPECT_NE(std::string(used.begin(), used.end()).find("\"frame_skip\": 0,"), std::string::npos);
+    EXPECT_EQ(run(frame_snr(), {"--merge", json}).status, 0);
+    // --frames ends a run on an endless input.
+    const RunResult endless =
+        run("/usr/bin/timeout", {"20", frame_snr(), "/dev/zero", reference, "0", "--frames", "3"});
+    EXPECT_EQ(endless.status, 0) << endless.err;
 
     // Ten frames each with skip 1: only the five target frames whose reference
     // frame exists are measured.
@@ -594,17 +605,52 @@ TEST_F(FrameSnrCli, MergedReportsOfRangesAreTheWholeRunsReports) {
                 << format << ' ' << names("whole")[k];
     }
     // A gap, an overlap, another run, the merged report over a range's, a
-    // report that is not one.
+    // report that is not one; and the first range's report (rgb8, frame skip
+    // 1) edited: figures its squared errors do not give, text that is not
+    // JSON, a FIFO and a value too long for a report are refused, while any
+    // valid layout of the JSON is read as it is.
     ASSERT_EQ(snr({"0", "2", "4", "--format", "rgb8", "--start", "5", "--json", dir.path("d.json")})
                   .status,
               0);
     write_file(dir.path("x.json"), std::string("{\"frames\": 3}"));
+    const std::vector<std::uint8_t> bytes_a = read_file(names("a")[2]);
+    const std::string text_a(bytes_a.begin(), bytes_a.end());
+    // text_a with the value after `at` (after `after`, if given) replaced by `put`.
+    const auto value = [&](const std::string& name, const std::string& at, const std::string& put,
+                           const std::string& after = "") {
+        std::string t = text_a;
+        const std::size_t from = t.find(at, t.find(after)) + at.size();
+        t.replace(from, t.find_first_of(",}", from) - from, put);
+        write_file(dir.path(name), t);
+        return dir.path(name);
+    };
+    const std::size_t head_end = text_a.find("\n \"frames\"");
+    write_file(dir.path("late.json"),  // "frames" before the size; tabs and CRs between tokens
+               "{" + text_a.substr(head_end + 2, text_a.rfind('}') - head_end - 2) + ",\t\r\n" +
+                   text_a.substr(1, head_end - 2) + "}\n");
+    write_file(dir.path("cut.json"), text_a.substr(0, text_a.find("\n ]") + 3));
+    write_file(dir.path("more.json"), text_a + "x");
+    const std::string fifo = dir.path("fifo.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{names("a")[2], names("c")[2]}, "frames 4 to 4 are missing"},
         {{names("a")[2], names("b")[2], names("b")[2]}, "the ranges overlap"},
         {{names("a")[2], names("b")[2], dir.path("d.json")}, "frame skip 0 where"},
         {{names("a")[2], "--json", names("a")[2]}, "it is one of the inputs"},
         {{dir.path("x.json")}, "it is not a frame-snr JSON report"},
+        {{value("nan.json", "\"snr\": {\"r\": ", "nan")}, "it is not valid JSON"},
+        {{value("big.json", "\"snr\": {\"r\": ", "1e17", "\"frame\": 1,")},
+         "but its squared error"},
+        {{value("inf.json", "\"snr\": {\"r\": ", "Infinity")}, "it is not valid JSON"},
+        {{value("ref.json", "\"reference_frame\": ", "1")}, "which frame skip 1 does not give"},
+        {{value("lead.json", "\"width\": ", "04")}, "it is not valid JSON"},
+        {{value("dot.json", "\"height\": ", "2.")}, "it is not valid JSON"},
+        {{value("lone.json", "\"target\": ", "\"\\ud800\"")}, "it is not valid JSON"},
+        {{value("long.json", "\"target\": ", "\"" + std::string(1100000, 'a') + "\"")},
+         "longer than 1048576 bytes"},
+        {{dir.path("cut.json")}, "it is not valid JSON"},
+        {{dir.path("more.json")}, "it is not valid JSON"},
+        {{fifo}, "it is not a regular file"},
     };
     for (const auto& [args, why] : refused) {
         std::vector<std::string> a = {"--merge"};
@@ -615,6 +661,19 @@ TEST_F(FrameSnrCli, MergedReportsOfRangesAreTheWholeRunsReports) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     EXPECT_FALSE(read_file(names("a")[2]).empty());
+    const std::string escapes = "\"n\\r\\b\\u00e9\\ud83d\\ude00\"";
+    for (const std::string& first :
+         {dir.path("late.json"), value("esc.json", "\"target\": ", escapes)}) {
+        const RunResult r =
+            run(frame_snr(), {"--merge", first, names("b")[2], names("c")[2], "--csv",
+                              dir.path("m.csv"), "--json", dir.path("m.json")});
+        ASSERT_EQ(r.status, 0) << first << r.err;
+        EXPECT_EQ(read_file(dir.path("m.csv")), read_file(names("whole")[1])) << first;
+        const std::vector<std::uint8_t> m = read_file(dir.path("m.json"));
+        EXPECT_EQ(std::string(m.begin(), m.end())
+                      .find("\"target\": \"n\\u000d\\u0008\xc3\xa9\xf0\x9f\x98\x80\""),
+                  first == dir.path("late.json") ? std::string::npos : 1u);
+    }
 }
 
 TEST(Plot, KeepsBoundedMemoryWhateverTheNumberOfFrames) {
@@ -644,5 +703,15 @@ TEST(Plot, KeepsBoundedMemoryWhateverTheNumberOfFrames) {
         for (std::uint64_t i = b.first_frame; i < b.first_frame + span; ++i) has |= i % 1000 == 999;
         EXPECT_EQ(b.lossless[1], has) << b.first_frame;
         EXPECT_FALSE(b.lossless[0]);
+    }
+    // Any finite values end in a picture (the axis ticks are counted).
+    for (const double huge : {1e17, 1.7e308, -1e300}) {
+        ReportInfo info;
+        info.layout = report_layout(kRgb8);
+        const std::unique_ptr<Report> plot = make_report(ReportKind::kPlot, info);
+        ReportSummary summary(info.layout);
+        const FrameFigures f{PlaneFigure{1, huge}, PlaneFigure{1, huge}, PlaneFigure{1, huge}};
+        for (std::uint64_t i = 0; i < 3; ++i) plot->frame({i, i, f}), summary.add(f);
+        EXPECT_NE(plot->end(summary).find("</svg>"), std::string::npos) << huge;
     }
 }

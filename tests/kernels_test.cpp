@@ -161,5 +161,22 @@ TEST(Library, ConversionsAndMeasuresOnStridedPlanesAreThePrograms) {
         EXPECT_EQ(rawframes_plane_snr(RAWFRAMES_RGB10, p, sse, kW, kH), figures[p].snr) << p;
     }
     EXPECT_EQ(rawframes_dovrak(src_planes.data(), yuv_out, 0, kH, nullptr), RAWFRAMES_INVALID);
+    // 16-bit planes at an odd address or with an odd stride are refused.
+    auto odd = src_planes, odd_stride = src_planes;
+    odd[1].data = static_cast<const std::uint8_t*>(odd[1].data) + 1;
+    odd_stride[2].stride += 1;
+    rawframes_sse sse{};
+    for (const auto& planes : {odd, odd_stride}) {
+        EXPECT_EQ(rawframes_dovrak(planes.data(), yuv_out, kW, kH, nullptr), RAWFRAMES_INVALID);
+        EXPECT_EQ(rawframes_rgb10_to_yuv10(planes.data(), out_planes(got, kW, kH, 2).data(), kW, kH,
+                                           nullptr),
+                  RAWFRAMES_INVALID);
+        EXPECT_EQ(rawframes_plane_sse(RAWFRAMES_RGB10, 1, planes[1], planes[2], kW, kH, &sse),
+                  RAWFRAMES_INVALID);
+    }
+    auto odd_out = out_planes(got, kW, kH, 2);
+    odd_out[0].stride -= 1;
+    EXPECT_EQ(rawframes_yuv10_to_rgb10(src_planes.data(), odd_out.data(), kW, kH, nullptr),
+              RAWFRAMES_INVALID);
     EXPECT_STREQ(rawframes_version(), "1.0.0");
 }

@@ -3,6 +3,7 @@ directory whose programs and module are tested)."""
 import json
 import os
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -67,15 +68,37 @@ def test_frame_snr_is_the_json_report(tmp_path, format, skip):
     assert got == report
 
 
-def test_read_maps_the_file_without_a_copy(clip):
+def test_read_maps_the_file_without_a_copy(clip, tmp_path):
     rgb, path = clip
     with open(path, "ab") as f:
         f.write(b"trailing")
-    frames = rawframes.read(str(path), "rgb10", W, H)
+    with pytest.warns(UserWarning, match="8 trailing bytes ignored after 3 whole frames"):
+        frames = rawframes.read(str(path), "rgb10", W, H)
     assert isinstance(frames, np.memmap) and frames.shape == (N, 3, H, W)
     assert not frames.flags.writeable
     assert np.array_equal(frames, rgb)
     assert np.array_equal(rawframes.rgb10_to_yuv10(frames), rawframes.rgb10_to_yuv10(rgb))
+    # YUV4MPEG2: the frames past the header and FRAME lines, in the raw
+    # layout; FRAME lines of another length are refused.
+    for name, format, options in (("rgb10-to-yuv10", "yuv10", (-1, "--y4m")),
+                                  ("dovrak", "yuv420", ("--y4m",))):
+        raw, y4m = tmp_path / "raw", tmp_path / "y4m"
+        program(name, path, raw, W, H, *options[:-1])
+        program(name, path, y4m, W, H, *options)
+        want = rawframes.read(str(raw), format, W, H)
+        got = rawframes.read(str(y4m), format)
+        assert np.array_equal(got, want) and got.shape == want.shape
+        text = y4m.read_bytes()
+        y4m.write_bytes(text.replace(b"FRAME\n", b"FRAME Ixx\n", 2).replace(b"FRAME Ixx", b"FRAME", 1))
+        with pytest.raises(ValueError, match="FRAME line of frame 1 differs"):
+            rawframes.read(str(y4m), format)
+        with pytest.raises(ValueError, match="are 7 x 5 but the call gives 8 x 5"):
+            y4m.write_bytes(text)
+            rawframes.read(str(y4m), format, 8, 5)
+    # A mapped file cut shorter is found before it is read.
+    os.truncate(path, 100)
+    with pytest.raises(ValueError, match="it was cut after read()"):
+        rawframes.rgb10_to_yuv10(frames[1:])
 
 
 def test_wrong_arrays_are_value_errors(clip):
@@ -89,3 +112,16 @@ def test_wrong_arrays_are_value_errors(clip):
                  lambda: rawframes.read("x", "rgb10", 0, 5)):
         with pytest.raises(ValueError):
             call()
+
+
+def test_what_cannot_be_had_is_an_exception_not_a_crash():
+    huge = np.broadcast_to(np.uint16(1), (1, 3, 2**20, 2**20))  # 6 TiB to copy
+    with pytest.raises(MemoryError):
+        rawframes.frame_snr(huge, huge, "rgb10")
+    # Threads that cannot start (their stacks do not fit) leave the work to
+    # the others.
+    script = ("import numpy as np, rawframes; "
+              "print(rawframes.rgb10_to_yuv10(np.zeros((3000, 3, 1, 1), np.uint16), threads=3000).shape)")
+    out = subprocess.run(["sh", "-c", 'ulimit -v 3000000; exec "$0" -c "$1"', sys.executable, script],
+                         capture_output=True, text=True)
+    assert out.returncode == 0 and out.stdout == "(3000, 3, 1, 1)\n", out.stderr
