@@ -20,7 +20,7 @@
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
 #include "ycocg_r.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 using namespace rawframes;
 

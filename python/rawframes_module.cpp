@@ -24,7 +24,7 @@
 #include "y4m.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 namespace py = pybind11;
 using namespace rawframes;

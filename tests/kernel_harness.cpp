@@ -7,7 +7,7 @@
 #include "snr.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 namespace kernel_harness {
 

@@ -15,7 +15,7 @@
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 using namespace kernel_harness;
 

@@ -7,7 +7,7 @@
 #include "pixel_format.hpp"
 #include "support.hpp"
 #include "transcription.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 using namespace rawframes;
 using namespace testing_support;

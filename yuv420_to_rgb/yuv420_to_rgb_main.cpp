@@ -4,7 +4,7 @@
 
 #include "convert_driver.hpp"
 #include "pixel_format.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 namespace rawframes {
 

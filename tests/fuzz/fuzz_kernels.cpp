@@ -11,7 +11,7 @@
 #include "kernel_harness.hpp"
 #include "pixel_format.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 using namespace rawframes;
 

@@ -1,9 +1,9 @@
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 #include <vector>
 
 #include "pixel_format.hpp"
-#include "yuv420_constants.hpp"
+#include "yuv420_to_rgb_constants.hpp"
 
 namespace rawframes {
 

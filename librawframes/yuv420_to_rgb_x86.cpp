@@ -4,8 +4,8 @@
 // conversions where the plain code rounds to single. No fused multiply-add is
 // used, and the float-to-integer conversions truncate as the plain code does.
 #include "x86_targets.hpp"
-#include "yuv420_constants.hpp"
-#include "yuv420_kernel.hpp"
+#include "yuv420_to_rgb_constants.hpp"
+#include "yuv420_to_rgb_kernel.hpp"
 
 #ifdef RAWFRAMES_X86_VARIANTS
 
