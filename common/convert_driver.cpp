@@ -8,7 +8,7 @@
 
 #include "diag.hpp"
 #include "frame_file.hpp"
-#include "frame_run.hpp"
+#include "frame_job.hpp"
 #include "frame_sink.hpp"
 #include "frame_source.hpp"
 #include "options.hpp"
@@ -32,7 +32,7 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const ProgramStart start = start_program(about, argc, argv);
     if (start.status) return *start.status;
     const CommandLine& line = start.line;
-    RunOptions options = start.run;
+    const RunOptions& options = start.run;
     FrameRate rate;
     if (const auto fps = line.value("fps"); fps && !parse_frame_rate(*fps, rate))
         return usage_error(about, argv,
@@ -71,41 +71,30 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
     const std::uint64_t in_bytes = frame_bytes(converter.input, geometry);
     const std::uint64_t out_bytes =
         converter.in_place ? 0 : frame_bytes(converter.output, geometry);
-    // The reader and the writer each keep a core busy copying frames.
-    FrameRun run;
-    std::vector<std::uint64_t> buffer_bytes{in_bytes};
-    if (out_bytes != 0) buffer_bytes.push_back(out_bytes);
-    if (!run.prepare(run_workers(options.threads, 2), 1, buffer_bytes))
+    InputFile input;
+    FrameJob job(about.program, options);
+    job.add_input(input, converter.input);
+    // The writer keeps a core busy copying frames, as the reader does.
+    std::vector<std::uint64_t> other;
+    if (out_bytes != 0) other.push_back(out_bytes);
+    if (!job.prepare(geometry, 1, other))
         return fail("cannot allocate frame buffers",
                     std::to_string(in_bytes + out_bytes) + " bytes are not available");
-
-    InputFile input;
     if (const int e = input.open(in_path); e != 0)
         return open_failed(in_path, "cannot open " + input.path(), error_text(e));
     // The input is looked at and a seekable one measured before the output is
     // created, so that one that cannot be read leaves no empty output behind.
-    FrameSource frames(input, converter.input);
-    if (const std::string why = frames.start(geometry); !why.empty())
-        return fail("cannot read " + input.path(), why);
-    if (const std::string why = frames.set_geometry(geometry); !why.empty())
-        return fail("cannot measure " + input.path(), why);
-    std::optional<std::uint64_t> total = frames.counted();  // frames the run will write
-    if (policy.complete_partial_frame && total) {
+    FrameSource& frames = job.source(0);
+    if (auto failure = job.start(geometry)) return fail(failure->what, failure->reason);
+    if (auto failure = job.measure(geometry)) return fail(failure->what, failure->reason);
+    std::optional<std::uint64_t> whole = frames.counted();  // frames the run would write
+    if (policy.complete_partial_frame && whole) {
         // A partial last frame is completed where it is read, so the whole
         // input is read then.
-        if (frames.trailing() >= 2) ++*total;
+        if (frames.trailing() >= 2) ++*whole;
         frames.forget_count();
     }
-    if (options.shard) {
-        std::optional<std::uint64_t> count = total;
-        if (count && limit && *limit < *count) count = limit;
-        if (const std::string why = apply_shard(options, count); !why.empty())
-            return fail("cannot divide " + input.path() + " into shards", why);
-    }
-    if (const std::string why = frames.skip(options.start); !why.empty())
-        return fail("cannot read " + input.path(), why);
-    if (total) *total = *total > options.start ? *total - options.start : 0;
-    if (!input.is_stream()) input.advise_sequential();
+    if (auto failure = job.range(whole, limit)) return fail(failure->what, failure->reason);
     OutputFile output;
     if (const int e = output.create(out_path, input); e != 0) {
         if (e == OutputFile::kSameFile)
@@ -113,21 +102,14 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
                         "it is the same file as the input " + input.path());
         return open_failed(out_path, "cannot write " + output.path(), error_text(e));
     }
-    if (frames.starts_like_y4m())
-        report_error(about.program, "warning: " + input.path(),
-                     "it begins like a YUV4MPEG2 stream but is read as raw frames");
-    input.set_cancel_fd(run.stop_fd());
+    job.warn_raw_y4m("raw frames");
     FrameSink sink(output, converter.output, geometry, y4m_out);
     if (const int e = sink.begin(rate); e != 0)
         return fail("cannot write " + output.path(), error_text(e));
 
-    if (options.frames && (!limit || *options.frames < *limit)) limit = options.frames;
-    if (limit && (!total || *limit < *total)) total = limit;
-    Progress progress(about.program, total, options.progress);
-
     // The reader runs on one thread, frame after frame.
-    std::vector<std::string> warnings(run.slots());
-    std::vector<std::uint64_t> counts(run.slots(), 0);
+    std::vector<std::string> warnings(job.slots());
+    std::vector<std::uint64_t> counts(job.slots(), 0);
     std::uint64_t counted_samples = 0;
     const FrameRun::AfterRead after_read = [&](std::size_t slot, std::uint64_t,
                                                FrameRead got) -> FrameRead {
@@ -135,33 +117,29 @@ int run_converter(const ConverterSpec& converter, int argc, char** argv) {
         const std::uint64_t bytes = frames.last_read();
         if (got.kind != FrameRead::kEnd || !policy.complete_partial_frame || bytes < 2) return got;
         const std::uint64_t whole = bytes / 2 * 2;
-        std::memset(run.buffer(slot, 0) + whole, 0, in_bytes - whole);
+        std::memset(job.buffer(slot, 0) + whole, 0, in_bytes - whole);
         warnings[slot] = "last frame has only " + std::to_string(bytes) + " of " +
                          std::to_string(in_bytes) + " bytes; missing samples are zero";
         return {};
     };
     const ConvertStage convert = [&](std::size_t slot, std::uint64_t) {
         counts[slot] = converter.convert(
-            run.buffer(slot, 0), converter.in_place ? nullptr : run.buffer(slot, 1), geometry);
+            job.buffer(slot, 0), converter.in_place ? nullptr : job.buffer(slot, 1), geometry);
     };
-    const WriteStage write = [&](std::size_t slot, std::uint64_t i) {
+    const WriteStage write = [&](std::size_t slot, std::uint64_t) {
         if (!warnings[slot].empty()) {
             report_error(about.program, "warning: " + input.path(), warnings[slot]);
             warnings[slot].clear();
         }
         counted_samples += counts[slot];
-        const std::uint8_t* frame = run.buffer(slot, converter.in_place ? 0 : 1);
+        const std::uint8_t* frame = job.buffer(slot, converter.in_place ? 0 : 1);
         if (const int e = sink.write(frame); e != 0) {
             fail("cannot write " + output.path(), error_text(e));
             return false;
         }
-        progress.update(i + 1);
         return true;
     };
-    run.frame_limit = limit;
-    const RunInput inputs[] = {{&frames, 1, options.start}};
-    const PipelineResult result = run.run(inputs, after_read, convert, write);
-    progress.finish();
+    const PipelineResult result = job.run(options.progress, after_read, convert, write);
     if (result.write_failed) return about.failure_status;
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (const int e = output.close(); e != 0)

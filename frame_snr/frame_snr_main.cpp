@@ -21,9 +21,10 @@
 #include "cli_info.hpp"
 #include "diag.hpp"
 #include "frame_file.hpp"
-#include "frame_run.hpp"
+#include "frame_job.hpp"
 #include "frame_source.hpp"
 #include "geometry.hpp"
+#include "measures.hpp"
 #include "merge.hpp"
 #include "options.hpp"
 #include "parse.hpp"
@@ -54,8 +55,9 @@ constexpr OptionSpec kJsonOption{"json", true};
 constexpr OptionSpec kPlotOption{"plot", true};
 constexpr OptionSpec kFormatOption{"format", true};
 constexpr OptionSpec kMergeOption{"merge", false};
-constexpr OptionSpec kOptions[] = {kCsvOption, kJsonOption, kPlotOption, kFormatOption,
-                                   kMergeOption};
+constexpr OptionSpec kMeasureOption{"measure", true};
+constexpr OptionSpec kOptions[] = {kCsvOption,    kJsonOption,  kPlotOption,
+                                   kFormatOption, kMergeOption, kMeasureOption};
 constexpr const char* kReportOptionsHelp =
     "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
     "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
@@ -209,11 +211,14 @@ int merge(const CommandLine& line) {
     }
     const auto same_run = [](const ReportInfo& a, const ReportInfo& b) {
         return a.layout.format == b.layout.format && a.width == b.width && a.height == b.height &&
-               a.frame_skip == b.frame_skip;
+               a.frame_skip == b.frame_skip && a.measures == b.measures;
     };
     const auto run_text = [](const ReportInfo& i) {
+        std::string measured;
+        for (const Measure* m : i.measures) measured += std::string(", ") + m->name();
         return std::string(i.layout.format->name) + " " + std::to_string(i.width) + " x " +
-               std::to_string(i.height) + ", frame skip " + std::to_string(i.frame_skip);
+               std::to_string(i.height) + ", frame skip " + std::to_string(i.frame_skip) +
+               (i.measures.size() > 1 ? measured : std::string());
     };
     ReportInfo info;
     std::optional<std::uint64_t> next;  // the frame the next range must begin with
@@ -245,12 +250,12 @@ int merge(const CommandLine& line) {
     std::vector<const InputFile*> inputs;
     for (const auto& f : files) inputs.push_back(f.get());
     if (const auto status = reports.open(inputs, info)) return *status;
-    ReportSummary summary(info.layout);
+    ReportSummary summary(info.layout, info.measures);
     struct WriteFailed {};
     for (const auto& file : files) {
         try {
             read_report_frames(*file, info, [&](const FrameRecord& r) {
-                summary.add(r.figures);
+                summary.add(r);
                 if (!reports.frame(r)) throw WriteFailed{};
             });
         } catch (const MergeError& e) {
@@ -267,7 +272,7 @@ int run(int argc, char** argv) {
     const ProgramStart start = start_program(kSpec, argc, argv);
     if (start.status) return *start.status;
     const CommandLine& line = start.line;
-    RunOptions options = start.run;
+    const RunOptions& options = start.run;
     const PixelFormat* format = &kYuv10;
     if (const auto name = line.value(kFormatOption.name)) {
         format = find_pixel_format(*name);
@@ -280,9 +285,11 @@ int run(int argc, char** argv) {
     }
     if (line.has(kMergeOption.name)) {
         if (line.has(kFormatOption.name) || line.has(kStartOption.name) ||
-            line.has(kFramesOption.name) || line.has(kShardOption.name))
+            line.has(kFramesOption.name) || line.has(kShardOption.name) ||
+            line.has(kMeasureOption.name))
             return usage_error(kSpec, argv,
-                               "--merge takes the format, size and frames from the reports");
+                               "--merge takes the format, size, frames and measures from the "
+                               "reports");
         return merge(line);
     }
     const std::size_t count = line.positional.size();
@@ -303,6 +310,11 @@ int run(int argc, char** argv) {
     if (std::strcmp(target_path, "-") == 0 && std::strcmp(reference_path, "-") == 0)
         return fail("cannot read standard input twice",
                     "give - for one of target_file and reference_file only");
+    std::vector<const Measure*> measures;
+    if (const std::string why =
+            choose_measures(line.value(kMeasureOption.name).value_or("snr"), *format, measures);
+        !why.empty())
+        return usage_error(kSpec, argv, why);
     Reports reports;
     if (const auto status = reports.choose(line)) return *status;
 
@@ -315,17 +327,15 @@ int run(int argc, char** argv) {
         report_raw_line(std::string("Error open file ") + reference_path);
         return kOpenFailed;
     }
+    // Target frame i is compared with reference frame i * step.
+    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
+    FrameJob job(kProgram, options);
+    job.add_input(target, *format);
+    job.add_input(reference, *format, step);
+    FrameSource &target_frames = job.source(0), &reference_frames = job.source(1);
     // A YUV4MPEG2 input states its size; raw ones take the default when none
     // is given.
-    FrameSource target_frames(target, *format), reference_frames(reference, *format);
-    std::string size_from = "the command line";
-    for (auto [source, file] :
-         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
-        const bool had_size = geometry.width != 0;
-        if (const std::string why = source->start(geometry, size_from); !why.empty())
-            return fail("cannot read " + file->path(), why);
-        if (!had_size && geometry.width != 0) size_from = "the header of " + file->path();
-    }
+    if (auto failure = job.start(geometry)) return fail(failure->what, failure->reason);
     if (geometry.width == 0 && geometry.height == 0) {
         geometry = {kDefaultWidth, kDefaultHeight};
         report_line(kProgram, "warning: no size given: assuming the default " +
@@ -334,86 +344,73 @@ int run(int argc, char** argv) {
     }
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
-    for (auto [source, file] :
-         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
-        if (source->starts_like_y4m())
-            report_error(kProgram, "warning: " + file->path(),
-                         std::string("it begins like a YUV4MPEG2 stream but is read as raw ") +
-                             format->name + " frames");
-    }
+    job.warn_raw_y4m(std::string("raw ") + format->name + " frames");
+    for (const Measure* m : measures)
+        for (const std::string& w : m->start_warnings(layout, geometry))
+            report_line(kProgram, "warning: " + w);
 
+    // Each slot has the measures' scratch memory beside its two frames.
+    std::size_t scratch = 0;
+    for (const Measure* m : measures)
+        scratch = std::max(scratch, m->scratch_doubles(layout, geometry));
     const std::uint64_t frame_bytes = rawframes::frame_bytes(*format, geometry);
-    // The two readers each keep a core busy copying frames.
-    FrameRun run;
-    if (!run.prepare(run_workers(options.threads, 2), 2, {frame_bytes, frame_bytes}))
+    std::vector<std::uint64_t> other;
+    if (scratch != 0) other.push_back(scratch * sizeof(double));
+    if (!job.prepare(geometry, 0, other))
         return fail("cannot allocate frame buffers",
-                    "2 x " + std::to_string(frame_bytes) + " bytes are not available");
+                    "2 x " + std::to_string(frame_bytes) +
+                        (scratch ? " bytes and scratch memory" : " bytes") + " are not available");
 
     // Seekable files are measured before any report line; streams are read
-    // until they end.
-    for (auto [source, file] :
-         {std::pair{&target_frames, &target}, {&reference_frames, &reference}}) {
-        if (const std::string why = source->set_geometry(geometry); !why.empty())
-            return fail("cannot measure " + file->path(), why);
-        if (file->is_stream()) file->set_cancel_fd(run.stop_fd());
-    }
-    // Target frame i is compared with reference frame i * step, and only
-    // while that frame lies wholly inside the reference.
-    const std::uint64_t step = frame_skip > 0 ? std::uint64_t(frame_skip) + 1 : 1;
-    std::optional<std::uint64_t> total;
+    // until they end. Only while the reference frame lies wholly inside the
+    // reference is a target frame compared.
+    if (auto failure = job.measure(geometry)) return fail(failure->what, failure->reason);
+    std::optional<std::uint64_t> compared;
     if (target_frames.counted() && reference_frames.counted())
-        total = std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
-    if (const std::string why = apply_shard(options, total); !why.empty())
-        return fail("cannot divide the inputs into shards", why);
-    std::uint64_t reference_start = 0;
-    if (__builtin_mul_overflow(options.start, step, &reference_start)) reference_start = UINT64_MAX;
-    for (auto [source, file, first] : {std::tuple{&target_frames, &target, options.start},
-                                       {&reference_frames, &reference, reference_start}}) {
-        if (const std::string why = source->skip(first); !why.empty())
-            return fail("cannot read " + file->path(), why);
-    }
+        compared =
+            std::min(*target_frames.counted(), (*reference_frames.counted() + step - 1) / step);
+    if (auto failure = job.range(compared)) return fail(failure->what, failure->reason);
+    const std::uint64_t first = job.options().start;
 
     // The reports give the skip that was used (none for a negative one).
     const ReportInfo info{target.path(),  reference.path(), layout,
-                          geometry.width, geometry.height,  static_cast<std::int32_t>(step - 1)};
+                          geometry.width, geometry.height,  static_cast<std::int32_t>(step - 1),
+                          measures};
     const InputFile* const inputs_of_reports[] = {&target, &reference};
     if (const auto status = reports.open(inputs_of_reports, info)) return *status;
-    ReportSummary summary(layout);
-    if (total) *total = *total > options.start ? *total - options.start : 0;
-    run.frame_limit = options.frames;
-    if (options.frames && (!total || *options.frames < *total)) total = options.frames;
-    if (!target.is_stream()) target.advise_sequential();
-    if (!reference.is_stream() && step == 1) reference.advise_sequential();
-    // On a terminal the report itself shows how far the run is.
-    Progress progress(kProgram, total, options.progress && ::isatty(STDOUT_FILENO) != 1);
+    ReportSummary summary(layout, measures);
 
-    const RunInput inputs[] = {{&target_frames, 1, options.start},
-                               {&reference_frames, step, options.start}};
-    std::vector<FrameFigures> results(run.slots());
+    std::vector<FrameRecord> results(job.slots());
     const ConvertStage measure_stage = [&](std::size_t slot, std::uint64_t) {
-        results[slot] = measure(layout, run.buffer(slot, 0), run.buffer(slot, 1), geometry);
+        FrameRecord& r = results[slot];
+        r = FrameRecord{};
+        double* scratch_memory =
+            scratch != 0 ? reinterpret_cast<double*>(job.buffer(slot, 2)) : nullptr;
+        for (std::size_t k = 0; k < measures.size(); ++k)
+            measures[k]->measure(layout, job.buffer(slot, 0), job.buffer(slot, 1), geometry,
+                                 scratch_memory, r, k);
     };
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
-        const FrameRecord record{options.start + i, (options.start + i) * step, results[slot]};
-        summary.add(record.figures);
-        if (!reports.frame(record)) return false;
-        progress.update(i + 1);
-        return true;
+        FrameRecord& record = results[slot];
+        record.frame = first + i;
+        record.reference_frame = (first + i) * step;
+        summary.add(record);
+        return reports.frame(record);
     };
     // Inputs of different lengths, or that end inside a frame, point to a
     // wrong size or a wrong file: say so. A stream is read to its end for it,
     // unless --frames ended the run (the stream may never end).
     const auto warn_about_sizes = [&](const PipelineResult& result) {
-        if (options.frames && result.frames == *options.frames &&
+        if (job.options().frames && result.frames == *job.options().frames &&
             (target.is_stream() || reference.is_stream()))
             return true;
         std::uint64_t t_frames = 0, t_trailing = 0, r_frames = 0, r_trailing = 0;
-        std::uint8_t* scratch = run.buffer(0, 0);
+        std::uint8_t* scratch_frame = job.buffer(0, 0);
         for (auto [source, file, frames, trailing] :
              {std::tuple{&target_frames, &target, &t_frames, &t_trailing},
               {&reference_frames, &reference, &r_frames, &r_trailing}}) {
             file->set_cancel_fd(-1);  // the pipeline's stop signal no longer applies
-            if (const std::string why = source->count_to_end(scratch, *frames, *trailing);
+            if (const std::string why = source->count_to_end(scratch_frame, *frames, *trailing);
                 !why.empty()) {
                 fail("cannot read " + file->path(), why);
                 return false;
@@ -437,10 +434,13 @@ int run(int argc, char** argv) {
         }
         return true;
     };
-    const PipelineResult result = run.run(inputs, {}, measure_stage, report);
-    progress.finish();
+    // On a terminal the report itself shows how far the run is.
+    const PipelineResult result =
+        job.run(options.progress && ::isatty(STDOUT_FILENO) != 1, {}, measure_stage, report);
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (result.write_failed || !reports.end(summary)) return kFailed;
+    for (const std::string& w : note_warnings(layout, summary.notes()))
+        report_line(kProgram, "warning: " + w);
     if (!warn_about_sizes(result)) return kFailed;
     // Nothing to compare is a failure, as the nan averages show.
     return result.frames == 0 ? kFailed : 0;

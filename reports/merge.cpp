@@ -17,6 +17,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr std::size_t kMaxDepth = 32;
+constexpr std::size_t kMaxFrameMembers = 64;
 
 // The bytes of a report, read through a fixed buffer. It watches the text as
 // the parser takes it, so that no single string or number can make the parser
@@ -84,17 +85,7 @@ struct ReportIterator {
     bool operator!=(const ReportIterator& other) const { return !(*this == other); }
 };
 
-std::string shortest_text(double v) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
-}
-
-// A scalar value as the parser gives it.
-struct Value {
-    enum Kind { kNull, kBool, kUnsigned, kNegative, kFloat, kString } kind = kNull;
-    std::uint64_t whole = 0;
-    std::string text;  // of a string, or a number as written
-};
+using Value = JsonScalar;
 
 // The parser's events, placed in the report: its head (the top-level members)
 // and each frame of its "frames" array. Values the merge does not use are
@@ -108,6 +99,7 @@ class ReportEvents : public nlohmann::json_sax<Json> {
 
     ReportInfo info;
     std::string format;
+    std::vector<std::string> measures;  // as the head lists them
     bool have_frames = false, have_width = false, have_height = false, have_skip = false;
     std::string error;  // why the parse stopped, or empty
 
@@ -165,11 +157,11 @@ class ReportEvents : public nlohmann::json_sax<Json> {
             if (!array) return not_a_report("\"frames\" is not an array");
             have_frames = true;
         }
+        if (depth == 1 && levels_[0].key == "measures" && !array)
+            return not_a_report("\"measures\" is not a list");
         if (depth == 2 && in_frames()) {
             if (array) return not_a_report("a frame is not an object");
-            record_ = {};
-            for (auto& s : seen_) s = Seen{};
-            have_number_ = have_reference_ = false;
+            frame_json_.members.clear();
         }
         if (depth >= kMaxDepth) return not_a_report("it nests too deeply");
         levels_.push_back({array, {}});
@@ -184,16 +176,20 @@ class ReportEvents : public nlohmann::json_sax<Json> {
         const std::size_t depth = levels_.size();
         if (depth == 0) return not_a_report("it is not a JSON object");
         if (depth == 1) return head(levels_[0].key, v);
+        if (depth == 2 && levels_[0].key == "measures" && levels_[1].array) {
+            if (v.kind != Value::kString || measures.size() >= kMaxMeasures)
+                return not_a_report("\"measures\" is not a list of measures");
+            measures.push_back(v.text);
+            return true;
+        }
         if (!in_frames() || frame_ == nullptr) return true;
         if (depth == 2) return not_a_report("a frame is not an object");
-        const std::string& member = levels_[2].key;
-        if (depth == 3 && (member == "frame" || member == "reference_frame")) {
-            if (v.kind != Value::kUnsigned)
-                return not_a_report("a frame's \"" + member + "\" is not a frame number");
-            (member == "frame" ? record_.frame : record_.reference_frame) = v.whole;
-            (member == "frame" ? have_number_ : have_reference_) = true;
-        }
-        if (depth == 4 && (member == "sse" || member == "snr")) return plane(member, v);
+        // A frame's members, and those of its objects, by where they stand.
+        if (depth > 4) return true;
+        if (frame_json_.members.size() >= kMaxFrameMembers)
+            return not_a_report("a frame has too many members");
+        frame_json_.members.emplace_back(
+            depth == 3 ? levels_[2].key : levels_[2].key + "." + levels_[3].key, v);
         return true;
     }
     bool head(const std::string& key, const Value& v) {
@@ -209,98 +205,38 @@ class ReportEvents : public nlohmann::json_sax<Json> {
         }
         return true;
     }
-    bool plane(const std::string& member, const Value& v) {
-        const ReportLayout& layout = run_->layout;
-        std::size_t c = 0;
-        while (c < 3 && json_key(layout, c) != levels_[3].key) ++c;
-        if (c == 3)
-            return stop("frame " + frame_name() + " has no plane '" + levels_[3].key + "' of " +
-                        layout.format->name);
-        Seen& seen = seen_[c];
-        if (member == "sse") {
-            // Exact: whole numbers beyond 64 bits come as floats, written out.
-            if (v.kind != Value::kUnsigned && v.kind != Value::kFloat)
-                return stop("frame " + frame_name() + ": its squared error is not a whole number");
-            Sse sum = 0;
-            for (const char ch : v.text) {
-                if (ch < '0' || ch > '9' || sum > (~Sse{0} - 9) / 10)
-                    return stop("frame " + frame_name() + ": '" + v.text +
-                                "' is not a squared error");
-                sum = sum * 10 + static_cast<unsigned>(ch - '0');
-            }
-            record_.figures[c].sse = sum;
-            seen.sse = true;
-        } else {
-            if (v.kind != Value::kNull && v.kind != Value::kUnsigned && v.kind != Value::kFloat &&
-                v.kind != Value::kNegative)
-                return stop("frame " + frame_name() + ": an SNR is not a number or null");
-            seen.snr = true;
-            seen.snr_text = v.kind == Value::kNull ? std::nullopt : std::optional(v.text);
-        }
-        return true;
-    }
-    std::string frame_name() const {
-        return have_number_ ? std::to_string(record_.frame) : "without a number";
-    }
-    // A frame is handed on once its figures are what its squared errors give.
+    // A frame is handed on once its reference frame is the one the frame
+    // skip gives and every measure has read its values back and found them
+    // what a run gives.
     bool end_frame() {
-        if (!have_number_ || !have_reference_)
+        FrameRecord record;
+        const Value* number = frame_json_.find("frame");
+        const Value* reference = frame_json_.find("reference_frame");
+        if (number == nullptr || reference == nullptr || number->kind != Value::kUnsigned ||
+            reference->kind != Value::kUnsigned)
             return not_a_report("a frame has no \"frame\" or \"reference_frame\"");
-        const std::string name = "frame " + std::to_string(record_.frame);
+        record.frame = number->whole;
+        record.reference_frame = reference->whole;
+        const std::string name = "frame " + std::to_string(record.frame);
         const std::uint64_t step = std::uint64_t(run_->frame_skip) + 1;
-        if (std::uint64_t expected = 0; __builtin_mul_overflow(record_.frame, step, &expected) ||
-                                        record_.reference_frame != expected)
+        if (std::uint64_t expected = 0; __builtin_mul_overflow(record.frame, step, &expected) ||
+                                        record.reference_frame != expected)
             return stop(name + " is compared with reference frame " +
-                        std::to_string(record_.reference_frame) + ", which frame skip " +
+                        std::to_string(record.reference_frame) + ", which frame skip " +
                         std::to_string(run_->frame_skip) + " does not give");
-        const ReportLayout& layout = run_->layout;
-        for (std::size_t c = 0; c < 3; ++c) {
-            const Seen& seen = seen_[c];
-            const std::string plane = layout.name(c);
-            if (!seen.sse || !seen.snr)
-                return stop(name + " lacks the squared error or the SNR of " + plane);
-            PlaneFigure& figure = record_.figures[c];
-            figure = column_figure(layout, c, figure.sse, {run_->width, run_->height});
-            // Identical planes have no SNR in JSON; the others the one their
-            // squared error gives, to the bit.
-            bool same = false;
-            if (!seen.snr_text) {
-                same = figure.sse == 0;
-            } else if (figure.sse != 0) {
-                const std::string& t = *seen.snr_text;
-                double stated = 0;
-                std::from_chars_result got{};
-                if (single_precision(layout, c)) {
-                    float f = 0;
-                    got = std::from_chars(t.data(), t.data() + t.size(), f);
-                    stated = f;
-                } else {
-                    got = std::from_chars(t.data(), t.data() + t.size(), stated);
-                }
-                same =
-                    got.ec == std::errc() && got.ptr == t.data() + t.size() && stated == figure.snr;
-            }
-            if (!same)
-                return stop(name + ": its SNR of " + plane + " is " +
-                            seen.snr_text.value_or("null") + ", but its squared error " +
-                            sse_text(figure.sse) + " gives " +
-                            (figure.sse == 0 ? std::string("null (identical planes)")
-                                             : shortest_text(figure.snr)));
-        }
-        (*frame_)(record_);
+        const std::vector<const Measure*> measures = run_measures(*run_);
+        for (std::size_t k = 0; k < measures.size(); ++k)
+            if (const std::string why = measures[k]->read(frame_json_, *run_, record, k);
+                !why.empty())
+                return stop(name + ": " + why);
+        (*frame_)(record);
         return true;
     }
 
-    struct Seen {
-        bool sse = false, snr = false;
-        std::optional<std::string> snr_text;
-    };
     const ReportInfo* run_;
     const std::function<void(const FrameRecord&)>* frame_;
     std::vector<Level> levels_;
-    FrameRecord record_;
-    std::array<Seen, 3> seen_{};
-    bool have_number_ = false, have_reference_ = false;
+    FrameJson frame_json_;
 };
 
 // Parses the whole report from its start; throws MergeError.
@@ -325,6 +261,11 @@ ReportInfo read_report_info(InputFile& file) {
             "it is not a frame-snr JSON report (it lacks the size, the frame skip or the frames)");
     ReportInfo info = events.info;
     info.layout = report_layout(*f);
+    std::string list;
+    for (const std::string& m : events.measures) list += (list.empty() ? "" : ",") + m;
+    if (const std::string why = choose_measures(list.empty() ? "snr" : list, *f, info.measures);
+        !why.empty())
+        throw MergeError("its measures are not ones of frame-snr: " + why);
     if (const std::string why = check_geometry({info.width, info.height}); !why.empty())
         throw MergeError("its frame size is invalid: " + why);
     return info;

@@ -1,53 +1,18 @@
 #include "report.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 
-#include "log10.hpp"
-
 namespace rawframes {
 
-std::string json_key(const ReportLayout& layout, std::size_t c) {
-    std::string s = layout.name(c);
-    for (char& ch : s) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
-    return s;
-}
-
-bool single_precision(const ReportLayout& layout, std::size_t c) {
-    return layout.classic && c == 1;
+std::vector<const Measure*> run_measures(const ReportInfo& info) {
+    if (!info.measures.empty()) return info.measures;
+    return {snr_measure(*info.layout.format)};
 }
 
 namespace {
-
-// The shortest decimal text that reads back to the same value.
-template <class T>
-std::string shortest(T value) {
-    char buf[64];
-    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-    return std::string(buf, end);
-}
-
-// A column's value as written in CSV and JSON.
-std::string value_text(const ReportLayout& layout, std::size_t c, double v) {
-    return single_precision(layout, c) ? shortest(static_cast<float>(v)) : shortest(v);
-}
-
-std::string json_values(const ReportLayout& layout, const ColumnValues& values,
-                        bool single_values = false) {
-    std::string s = "{";
-    for (std::size_t c = 0; c < 3; ++c) {
-        const std::optional<double>& v = values[c];
-        s += std::string(c ? ", " : "") + "\"" + json_key(layout, c) + "\": ";
-        if (!v || !std::isfinite(*v))
-            s += "null";
-        else
-            s += single_values ? value_text(layout, c, *v) : shortest(*v);
-    }
-    return s + "}";
-}
 
 std::string json_string(const std::string& text) {
     std::string out = "\"";
@@ -87,12 +52,6 @@ std::string xml_text(const std::string& text) {
         }
     }
     return out;
-}
-
-// A column's value for the summaries and the plot; absent for identical planes.
-std::optional<double> differing_value(const PlaneFigure& p) {
-    if (p.sse == 0) return std::nullopt;
-    return p.snr;
 }
 
 void keep_min(std::optional<double>& m, const std::optional<double>& v) {
@@ -136,174 +95,6 @@ std::string valid_utf8(const std::string& s) {
     return out;
 }
 
-ReportLayout report_layout(const PixelFormat& format) {
-    ReportLayout l;
-    l.format = &format;
-    l.classic = &format == &kYuv10;
-    l.plane =
-        l.classic ? std::array<std::uint32_t, 3>{1, 0, 2} : std::array<std::uint32_t, 3>{0, 1, 2};
-    return l;
-}
-
-PlaneFigure column_figure(const ReportLayout& layout, std::size_t c, Sse sse,
-                          const FrameGeometry& g) {
-    const PixelFormat& format = *layout.format;
-    const std::uint32_t p = layout.plane[c];
-    if (sse == 0) return {0, layout.classic ? 0.0 : INFINITY};
-    const double peak = format.planes[p].peak;
-    double snr = snr_db(
-        static_cast<double>(sse), static_cast<std::int32_t>(plane_width(format, g, p)),
-        static_cast<std::int32_t>(plane_height(format, g, p)), static_cast<float>(peak * peak));
-    if (single_precision(layout, c)) snr = static_cast<float>(snr);
-    return {sse, snr};
-}
-
-FrameFigures measure(const ReportLayout& layout, const std::uint8_t* target,
-                     const std::uint8_t* reference, const FrameGeometry& g) {
-    FrameFigures f;
-    const PixelFormat& format = *layout.format;
-    for (std::size_t c = 0; c < 3; ++c) {
-        const std::uint32_t p = layout.plane[c];
-        const std::uint64_t at = plane_offset(format, g, p), n = plane_samples(format, g, p);
-        Sse sse = 0;
-        if (format.sample_bytes == 2)
-            plane_sse(reinterpret_cast<const std::int16_t*>(target + at),
-                      reinterpret_cast<const std::int16_t*>(reference + at), n, &sse);
-        else
-            plane_sse8(target + at, reference + at, n, &sse);
-        f[c] = column_figure(layout, c, sse, g);
-    }
-    return f;
-}
-
-void ReportSummary::add(const FrameFigures& f) {
-    ++frames_;
-    if (layout_.classic)
-        sums_.add(FrameSnr{f[0].snr, static_cast<float>(f[1].snr), f[2].snr, f[0].sse, f[1].sse,
-                           f[2].sse});
-    for (std::size_t c = 0; c < 3; ++c) {
-        total_[c] += f[c].sse;
-        const std::optional<double> v = differing_value(f[c]);
-        if (v) differing_sum_[c] += *v, ++differing_[c];
-        keep_min(min_[c], v);
-        keep_max(max_[c], v);
-    }
-}
-
-ColumnValues ReportSummary::average() const {
-    if (frames_ == 0) return {};
-    if (!layout_.classic) {
-        ColumnValues v = mean_of_differing();
-        for (auto& x : v)
-            if (!x) x = INFINITY;
-        return v;
-    }
-    const auto k = static_cast<double>(static_cast<float>(frames_));
-    return {static_cast<double>(sums_.y) / k, static_cast<double>(sums_.u) / k,
-            static_cast<double>(sums_.v) / k};
-}
-
-ColumnValues ReportSummary::mean_of_differing() const {
-    ColumnValues v;
-    for (std::size_t c = 0; c < 3; ++c)
-        if (differing_[c] != 0) v[c] = differing_sum_[c] / static_cast<double>(differing_[c]);
-    return v;
-}
-
-ColumnValues ReportSummary::global(const FrameGeometry& g) const {
-    ColumnValues v;
-    const PixelFormat& format = *layout_.format;
-    for (std::size_t c = 0; c < 3; ++c) {
-        if (total_[c] == 0) continue;
-        const std::uint32_t p = layout_.plane[c];
-        const double peak = format.planes[p].peak;
-        const double signal = static_cast<double>(static_cast<float>(peak * peak)) *
-                              static_cast<double>(plane_width(format, g, p)) *
-                              static_cast<double>(plane_height(format, g, p)) *
-                              static_cast<double>(frames_);
-        v[c] = ten_log10(signal / static_cast<double>(total_[c]));
-    }
-    return v;
-}
-
-namespace {
-
-std::string text_header(const ReportLayout& layout) {
-    std::string s = "\nFrame";
-    for (std::size_t c = 0; c < 3; ++c) s += "\tSnr" + layout.name(c);
-    return s;
-}
-
-std::string text_line(const ReportLayout& layout, std::uint64_t frame, const FrameFigures& f) {
-    char line[160];
-    std::snprintf(
-        line, sizeof line,
-        layout.classic ? "\n%" PRIu64 "\t%.3f\t%.4f\t%.4f" : "\n%" PRIu64 "\t%.4f\t%.4f\t%.4f",
-        frame, f[0].snr, f[1].snr, f[2].snr);
-    return line;
-}
-
-std::string text_averages(const ReportSummary& summary, const ReportLayout& layout) {
-    const ColumnValues average = summary.average();
-    std::string s = "\n";
-    for (std::size_t c = 0; c < 3; ++c) {
-        char value[64] = "nan";
-        if (average[c]) std::snprintf(value, sizeof value, "%.4f", *average[c]);
-        s += "\nAverage SNR " + layout.name(c) + ": " + value;
-    }
-    return s + "\n";
-}
-
-std::string csv_header(const ReportLayout& layout) {
-    std::string s = "frame,reference_frame";
-    for (const char* kind : {",sse_", ",snr_"})
-        for (std::size_t c = 0; c < 3; ++c) s.append(kind).append(json_key(layout, c));
-    return s + "\n";
-}
-
-std::string csv_row(const ReportLayout& layout, const FrameRecord& r) {
-    std::string s = std::to_string(r.frame) + "," + std::to_string(r.reference_frame);
-    for (const PlaneFigure& p : r.figures) s.append(",").append(sse_text(p.sse));
-    for (std::size_t c = 0; c < 3; ++c) {
-        const PlaneFigure& p = r.figures[c];
-        s.append(",").append(p.sse ? value_text(layout, c, p.snr) : std::string("inf"));
-    }
-    return s + "\n";
-}
-
-std::string json_begin(const ReportInfo& info) {
-    return "{\"target\": " + json_string(info.target) +
-           ", \"reference\": " + json_string(info.reference) + ", \"format\": \"" +
-           info.layout.format->name + "\", \"width\": " + std::to_string(info.width) +
-           ", \"height\": " + std::to_string(info.height) +
-           ", \"frame_skip\": " + std::to_string(info.frame_skip) + ",\n \"frames\": [";
-}
-
-std::string json_frame(const ReportLayout& layout, const FrameRecord& r, bool first) {
-    std::string sse = "{", snr = "{";
-    for (std::size_t c = 0; c < 3; ++c) {
-        const PlaneFigure& p = r.figures[c];
-        const std::string key = std::string(c ? ", " : "") + "\"" + json_key(layout, c) + "\": ";
-        sse += key + sse_text(p.sse);
-        snr += key + (p.sse ? value_text(layout, c, p.snr) : "null");
-    }
-    return std::string(first ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(r.frame) +
-           ", \"reference_frame\": " + std::to_string(r.reference_frame) + ", \"sse\": " + sse +
-           "}, \"snr\": " + snr + "}}";
-}
-
-std::string json_end(const ReportInfo& info, const ReportSummary& summary) {
-    const ReportLayout& l = info.layout;
-    return std::string(summary.frames() ? "\n ]" : "]") +
-           ",\n \"summary\": {\"frames\": " + std::to_string(summary.frames()) +
-           ", \"average\": " + json_values(l, summary.average()) +
-           ", \"global\": " + json_values(l, summary.global({info.width, info.height})) +
-           ", \"min\": " + json_values(l, summary.min(), true) +
-           ", \"max\": " + json_values(l, summary.max(), true) + "}}\n";
-}
-
-}  // namespace
-
 void PlotSeries::merge_pairs() {
     std::vector<Bucket> merged;
     for (const Bucket& b : buckets_) {
@@ -326,6 +117,17 @@ void PlotSeries::merge_pairs() {
 }
 
 void PlotSeries::add(std::uint64_t frame, const FrameFigures& f) {
+    std::array<std::optional<double>, 3> values;
+    std::array<bool, 3> lossless{};
+    for (std::size_t c = 0; c < 3; ++c) {
+        lossless[c] = f[c].sse == 0;
+        if (!lossless[c]) values[c] = f[c].snr;
+    }
+    add(frame, values, lossless);
+}
+
+void PlotSeries::add(std::uint64_t frame, const std::array<std::optional<double>, 3>& values,
+                     const std::array<bool, 3>& lossless) {
     if (frames_ == 0) first_frame_ = frame;
     ++frames_;
     last_frame_ = frame;
@@ -337,23 +139,22 @@ void PlotSeries::add(std::uint64_t frame, const FrameFigures& f) {
     }
     Bucket& b = buckets_.back();
     for (std::size_t c = 0; c < 3; ++c) {
-        const std::optional<double> v = differing_value(f[c]);
-        if (!v) b.lossless[c] = true;
-        keep_min(b.low[c], v);
-        keep_max(b.high[c], v);
+        if (lossless[c]) b.lossless[c] = true;
+        keep_min(b.low[c], values[c]);
+        keep_max(b.high[c], values[c]);
     }
 }
 
 namespace {
 
-std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
-                     const ReportSummary& summary) {
+// One measure's panel of the picture, `top` pixels down from its top.
+std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const PlotSeries& series,
+                      const ColumnValues& averages, std::uint64_t frames, double top) {
     constexpr double kWidth = 960, kHeight = 540;
     constexpr double kLeft = 70, kRight = 190, kTop = 70, kBottom = 60;
     const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
     const char* const colours[] = {"#1f77b4", "#2ca02c", "#d62728"};
-    const ReportLayout& layout = info.layout;
-    const ColumnValues averages = summary.mean_of_differing();
+    const std::size_t columns = panel.columns.size();
 
     // The dB range: every finite value and average, widened to whole ticks.
     double lo = INFINITY, hi = -INFINITY;
@@ -361,10 +162,10 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
         if (v && std::isfinite(*v)) lo = std::min(lo, *v), hi = std::max(hi, *v);
     };
     for (const PlotSeries::Bucket& b : series.buckets())
-        for (std::size_t c = 0; c < 3; ++c) widen(b.low[c]), widen(b.high[c]);
-    for (const auto& a : averages) widen(a);
-    if (!(lo <= hi)) lo = 0, hi = 60;
-    if (hi - lo < 1) lo -= 0.5, hi += 0.5;
+        for (std::size_t c = 0; c < columns; ++c) widen(b.low[c]), widen(b.high[c]);
+    for (std::size_t c = 0; c < columns; ++c) widen(averages[c]);
+    if (!(lo <= hi)) lo = panel.empty_low, hi = panel.empty_high;
+    if (hi - lo < panel.least_span) lo -= panel.least_span / 2, hi += panel.least_span / 2;
     // 1, 2 or 5 times a power of ten, the smallest that makes at most
     // `ticks` steps of `span`; the power found by steps of ten, so that it is
     // the same on every machine.
@@ -384,7 +185,7 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     const double x_span = std::max(last, 1.0);
     const double x_step = std::max(1.0, nice_step(x_span, 8));
     const auto px = [&](double frame) { return kLeft + frame / x_span * plot_w; };
-    const auto py = [&](double db) { return kTop + (hi - db) / (hi - lo) * plot_h; };
+    const auto py = [&](double v) { return top + kTop + (hi - v) / (hi - lo) * plot_h; };
     const auto num = [](double v) {
         char b[32];
         std::snprintf(b, sizeof b, "%.1f", v);
@@ -397,15 +198,10 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     };
 
     std::string s =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
-        "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        "<rect width=\"960\" height=\"540\" fill=\"white\"/>\n";
-    s += "<text x=\"480\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">SNR of " +
-         xml_text(info.target) + " against " + xml_text(info.reference) + " (" +
-         std::to_string(info.width) + " x " + std::to_string(info.height) + ", frame skip " +
-         std::to_string(info.frame_skip) + ", " + std::to_string(summary.frames()) +
-         " frames)</text>\n";
+        "<text x=\"480\" y=\"" + label(top + 28) + "\" text-anchor=\"middle\" font-size=\"15\">" +
+        panel.title + " of " + xml_text(info.target) + " against " + xml_text(info.reference) +
+        " (" + std::to_string(info.width) + " x " + std::to_string(info.height) + ", frame skip " +
+        std::to_string(info.frame_skip) + ", " + std::to_string(frames) + " frames)</text>\n";
     // Grid, ticks and their labels.
     // Ticks counted, not stepped: a step too small to change a huge value
     // must not loop for ever.
@@ -423,24 +219,25 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
     for (int k = 0, n = tick_count(0, x_span, x_step); k <= n; ++k) {
         const double f = k * x_step;
         s += "<line x1=\"" + num(px(f)) + "\" x2=\"" + num(px(f)) + "\" y1=\"" +
-             num(kTop + plot_h) + "\" y2=\"" + num(kTop + plot_h + 5) + "\" stroke=\"black\"/>\n";
-        s += "<text x=\"" + num(px(f)) + "\" y=\"" + num(kTop + plot_h + 18) +
+             num(top + kTop + plot_h) + "\" y2=\"" + num(top + kTop + plot_h + 5) +
+             "\" stroke=\"black\"/>\n";
+        s += "<text x=\"" + num(px(f)) + "\" y=\"" + num(top + kTop + plot_h + 18) +
              "\" text-anchor=\"middle\">" + label(f) + "</text>\n";
     }
-    s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(plot_w) +
+    s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(top + kTop) + "\" width=\"" + num(plot_w) +
          "\" height=\"" + num(plot_h) + "\" fill=\"none\" stroke=\"black\"/>\n";
-    s += "<text x=\"" + num(kLeft + plot_w / 2) + "\" y=\"" + num(kHeight - 15) +
+    s += "<text x=\"" + num(kLeft + plot_w / 2) + "\" y=\"" + num(top + kHeight - 15) +
          "\" text-anchor=\"middle\">frame number</text>\n";
-    s += "<text transform=\"translate(20 " + num(kTop + plot_h / 2) +
-         ") rotate(-90)\" text-anchor=\"middle\">SNR (dB)</text>\n";
+    s += "<text transform=\"translate(20 " + num(top + kTop + plot_h / 2) +
+         ") rotate(-90)\" text-anchor=\"middle\">" + panel.axis + "</text>\n";
 
     // Each plane: its curve (broken at lossless frames, which are marked at
     // the top edge), its average as a dashed line, and its legend entry. A
     // bucket of several frames draws its lowest and highest value.
-    double legend_y = kTop + 10;
-    double mark_y = kTop - 8;  // lossless marks of each plane in a row of their own
-    for (std::size_t c = 0; c < 3; ++c) {
-        const std::string name = xml_text(layout.name(c));
+    double legend_y = top + kTop + 10;
+    double mark_y = top + kTop - 8;  // lossless marks of each plane in a row of their own
+    for (std::size_t c = 0; c < columns; ++c) {
+        const std::string name = xml_text(panel.columns[c]);
         const char* colour = colours[c];
         std::string path, marks;
         bool pen_down = false;
@@ -478,66 +275,161 @@ std::string svg_plot(const ReportInfo& info, const PlotSeries& series,
         s += "<line x1=\"" + num(lx) + "\" x2=\"" + num(lx + 25) + "\" y1=\"" + num(legend_y + 18) +
              "\" y2=\"" + num(legend_y + 18) + "\" stroke=\"" + colour +
              "\" stroke-dasharray=\"6 4\"/>\n";
-        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 22) + "\">" + name +
-             " average" + (avg ? " " + num(*avg) + " dB" : std::string()) + "</text>\n";
+        char average[64] = "";
+        if (avg) std::snprintf(average, sizeof average, panel.legend_format, *avg);
+        std::string entry = name;
+        entry.append(" ").append(c < panel.pooled.size() ? panel.pooled[c] : "average");
+        if (avg) entry.append(" ").append(average).append(panel.legend_unit);
+        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 22) + "\">" + entry +
+             "</text>\n";
         legend_y += 44;
         mark_y -= 9;
     }
-    const double lx = kLeft + plot_w + 15;
-    s += "<path d=\"M" + num(lx + 8) + " " + num(legend_y - 4) + "h8l-4 7z\" fill=\"#555\"/>\n";
-    s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) + "\">lossless frame</text>\n";
-    s += "</svg>\n";
+    if (panel.lossless_marks) {
+        const double lx = kLeft + plot_w + 15;
+        s += "<path d=\"M" + num(lx + 8) + " " + num(legend_y - 4) + "h8l-4 7z\" fill=\"#555\"/>\n";
+        s += "<text x=\"" + num(lx + 30) + "\" y=\"" + num(legend_y + 4) +
+             "\">lossless frame</text>\n";
+    }
     return s;
 }
 
+// The picture: a panel per measure, one below the other.
+std::string svg_plot(const ReportInfo& info, const std::vector<PlotSeries>& series,
+                     const ReportSummary& summary) {
+    const std::vector<const Measure*> measures = run_measures(info);
+    const std::string height = std::to_string(540 * measures.size());
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"" +
+        height + "\" viewBox=\"0 0 960 " + height +
+        "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        "<rect width=\"960\" height=\"" +
+        height + "\" fill=\"white\"/>\n";
+    for (std::size_t k = 0; k < measures.size(); ++k) {
+        ColumnValues averages = summary.mean_of_differing();
+        if (k != 0) {
+            const MeasureValues mean = summary.mean(k);
+            const MeasureValues largest = summary.largest(k);
+            const bool largest_of_second = std::string(measures[k]->name()) == "ciede2000";
+            for (std::size_t c = 0; c < 3; ++c) {
+                const double v = largest_of_second && c == 1 ? largest[c] : mean[c];
+                averages[c] = std::isnan(v) ? std::nullopt : std::optional<double>(v);
+            }
+        }
+        s += svg_panel(info, measures[k]->panel(info.layout), series[k], averages, summary.frames(),
+                       540.0 * static_cast<double>(k));
+    }
+    return s + "</svg>\n";
+}
+
+// Each report shows the run's measures, in order, through their entries.
 class TextReport final : public Report {
   public:
-    explicit TextReport(const ReportInfo& info) : layout_(info.layout) {}
-    std::string begin() override { return text_header(layout_); }
+    explicit TextReport(const ReportInfo& info)
+        : layout_(info.layout), measures_(run_measures(info)) {}
+    std::string begin() override {
+        std::string s = "\nFrame";
+        for (const Measure* m : measures_) s += m->text_header(layout_);
+        return s;
+    }
     std::string frame(const FrameRecord& r) override {
-        return text_line(layout_, r.frame, r.figures);
+        std::string s = "\n";
+        s += std::to_string(r.frame);
+        for (std::size_t k = 0; k < measures_.size(); ++k)
+            s += measures_[k]->text_values(layout_, r, k);
+        return s;
     }
     std::string end(const ReportSummary& summary) override {
-        return text_averages(summary, layout_);
+        std::string s = "\n";
+        for (std::size_t k = 0; k < measures_.size(); ++k)
+            s += measures_[k]->text_summary(layout_, summary, k);
+        return s + "\n";
     }
 
   private:
     ReportLayout layout_;
+    std::vector<const Measure*> measures_;
 };
 
 class CsvReport final : public Report {
   public:
-    explicit CsvReport(const ReportInfo& info) : layout_(info.layout) {}
-    std::string begin() override { return csv_header(layout_); }
-    std::string frame(const FrameRecord& r) override { return csv_row(layout_, r); }
+    explicit CsvReport(const ReportInfo& info)
+        : layout_(info.layout), measures_(run_measures(info)) {}
+    std::string begin() override {
+        std::string s = "frame,reference_frame";
+        for (const Measure* m : measures_) s += m->csv_header(layout_);
+        return s + "\n";
+    }
+    std::string frame(const FrameRecord& r) override {
+        std::string s = std::to_string(r.frame) + "," + std::to_string(r.reference_frame);
+        for (std::size_t k = 0; k < measures_.size(); ++k)
+            s += measures_[k]->csv_values(layout_, r, k);
+        return s + "\n";
+    }
     std::string end(const ReportSummary&) override { return {}; }
 
   private:
     ReportLayout layout_;
+    std::vector<const Measure*> measures_;
 };
 
 class JsonReport final : public Report {
   public:
-    explicit JsonReport(const ReportInfo& info) : info_(info) {}
-    std::string begin() override { return json_begin(info_); }
-    std::string frame(const FrameRecord& r) override {
-        const bool first = first_;
-        first_ = false;
-        return json_frame(info_.layout, r, first);
+    explicit JsonReport(const ReportInfo& info) : info_(info), measures_(run_measures(info)) {}
+    std::string begin() override {
+        // Runs of more than SNR say which measures they hold.
+        std::string listed;
+        if (measures_.size() > 1) {
+            listed = ", \"measures\": [";
+            for (std::size_t k = 0; k < measures_.size(); ++k)
+                listed += std::string(k ? ", " : "") + "\"" + measures_[k]->name() + "\"";
+            listed += "]";
+        }
+        return "{\"target\": " + json_string(info_.target) +
+               ", \"reference\": " + json_string(info_.reference) + ", \"format\": \"" +
+               info_.layout.format->name + "\", \"width\": " + std::to_string(info_.width) +
+               ", \"height\": " + std::to_string(info_.height) +
+               ", \"frame_skip\": " + std::to_string(info_.frame_skip) + listed +
+               ",\n \"frames\": [";
     }
-    std::string end(const ReportSummary& summary) override { return json_end(info_, summary); }
+    std::string frame(const FrameRecord& r) override {
+        std::string s = std::string(first_ ? "\n" : ",\n") +
+                        "  {\"frame\": " + std::to_string(r.frame) +
+                        ", \"reference_frame\": " + std::to_string(r.reference_frame);
+        first_ = false;
+        for (std::size_t k = 0; k < measures_.size(); ++k)
+            s += measures_[k]->json_values(info_.layout, r, k);
+        return s + "}";
+    }
+    std::string end(const ReportSummary& summary) override {
+        std::string average, more;
+        for (std::size_t k = 0; k < measures_.size(); ++k) {
+            average += measures_[k]->json_average(info_.layout, summary, k);
+            more += measures_[k]->json_summary(info_, summary);
+        }
+        return std::string(summary.frames() ? "\n ]" : "]") +
+               ",\n \"summary\": {\"frames\": " + std::to_string(summary.frames()) +
+               ", \"average\": {" + average + "}" + more + "}}\n";
+    }
 
   private:
     ReportInfo info_;
+    std::vector<const Measure*> measures_;
     bool first_ = true;
 };
 
 class PlotReport final : public Report {
   public:
-    explicit PlotReport(const ReportInfo& info) : info_(info) {}
+    explicit PlotReport(const ReportInfo& info)
+        : info_(info), measures_(run_measures(info)), series_(measures_.size()) {}
     std::string begin() override { return {}; }
     std::string frame(const FrameRecord& r) override {
-        series_.add(r.frame, r.figures);
+        for (std::size_t k = 0; k < measures_.size(); ++k) {
+            std::array<bool, 3> lossless{};
+            const auto values = measures_[k]->plot_values(r, k, lossless);
+            series_[k].add(r.frame, values, lossless);
+        }
         return {};
     }
     std::string end(const ReportSummary& summary) override {
@@ -546,7 +438,8 @@ class PlotReport final : public Report {
 
   private:
     ReportInfo info_;
-    PlotSeries series_;
+    std::vector<const Measure*> measures_;
+    std::vector<PlotSeries> series_;
 };
 
 }  // namespace

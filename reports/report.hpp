@@ -1,13 +1,7 @@
-// What frame-snr measures of a frame and how it reports it: the text report,
-// CSV rows, a JSON document and an SVG plot of the per-frame SNR, for every
-// pixel format.
-//
-// Columns are planes in report order: for yuv10 Y, U, V (planes 1, 0, 2), the
-// long-standing report in which identical planes show 0, U is single precision
-// and the averages pass through single-precision sums; for the other formats
-// the planes in file order, identical planes are inf and each average is the
-// mean over the frames where the plane differs. In CSV identical planes are
-// "inf", in JSON null, and in the plot they are marked as lossless.
+// The reports of frame-snr: the text report, CSV rows, a JSON document and an
+// SVG plot of the per-frame figures, each a kind in one table; every kind
+// shows each measure of the run (measures.hpp) through the measure's own
+// entry.
 #pragma once
 
 #include <array>
@@ -17,81 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "pixel_format.hpp"
-#include "snr.hpp"
+#include "measures.hpp"
 
 namespace rawframes {
-
-struct ReportLayout {
-    const PixelFormat* format = &kYuv10;
-    std::array<std::uint32_t, 3> plane{};  // the file plane of each column
-    bool classic = false;                  // yuv10's report
-    std::string name(std::size_t c) const { return format->planes[plane[c]].name; }
-};
-ReportLayout report_layout(const PixelFormat& format);
-// Column c's name as the JSON report's keys give it (lower case).
-std::string json_key(const ReportLayout& layout, std::size_t c);
-// Whether column c holds single-precision values (classic U).
-bool single_precision(const ReportLayout& layout, std::size_t c);
-
-// One column of a frame: its exact squared error and its SNR (for classic
-// identical planes 0, otherwise infinity).
-struct PlaneFigure {
-    Sse sse = 0;
-    double snr = 0;
-};
-using FrameFigures = std::array<PlaneFigure, 3>;
-
-// Column c's figure from its exact squared error: the SNR of its plane (for
-// classic identical planes 0, otherwise infinity), as measure() gives it.
-PlaneFigure column_figure(const ReportLayout& layout, std::size_t c, Sse sse,
-                          const FrameGeometry& g);
-
-// Measures one frame; `target` and `reference` are raw frames of the layout's
-// format with 16-bit samples in host order.
-FrameFigures measure(const ReportLayout& layout, const std::uint8_t* target,
-                     const std::uint8_t* reference, const FrameGeometry& g);
 
 struct ReportInfo {
     std::string target, reference;
     ReportLayout layout;
     std::int32_t width = 0, height = 0, frame_skip = 0;
+    std::vector<const Measure*> measures;  // SNR first; none given: SNR alone
 };
-
-struct FrameRecord {
-    std::uint64_t frame = 0, reference_frame = 0;
-    FrameFigures figures;
-};
-
-// One value per column, absent where there is none (no frame, no error).
-using ColumnValues = std::array<std::optional<double>, 3>;
-
-// Figures over all compared frames.
-class ReportSummary {
-  public:
-    explicit ReportSummary(const ReportLayout& layout) : layout_(layout) {}
-    void add(const FrameFigures& f);
-    std::uint64_t frames() const { return frames_; }
-    // The text report's averages (absent when no frame was compared).
-    ColumnValues average() const;
-    // The mean over the frames where the plane differs.
-    ColumnValues mean_of_differing() const;
-    // 10 log10(peak^2 n K / total SSE) per plane of n samples, absent when the
-    // total is 0.
-    ColumnValues global(const FrameGeometry& g) const;
-    // Over the frames whose plane differs.
-    const ColumnValues& min() const { return min_; }
-    const ColumnValues& max() const { return max_; }
-
-  private:
-    ReportLayout layout_;
-    std::uint64_t frames_ = 0;
-    SnrSums sums_;  // classic
-    std::array<Sse, 3> total_{};
-    std::array<double, 3> differing_sum_{};
-    std::array<std::uint64_t, 3> differing_{};
-    ColumnValues min_, max_;
-};
+// The measures of the run `info` describes.
+std::vector<const Measure*> run_measures(const ReportInfo& info);
 
 // One of the reports of a run: the text report, CSV rows, a JSON document or
 // an SVG plot. Each says what it writes as the run begins, for each compared
@@ -107,13 +38,26 @@ class Report {
 enum class ReportKind { kText, kCsv, kJson, kPlot };
 std::unique_ptr<Report> make_report(ReportKind kind, const ReportInfo& info);
 
+// The report kinds that go to files, as options name them: --csv, --json and
+// --plot.
+struct ReportFileKind {
+    ReportKind kind;
+    const char* option;
+};
+inline constexpr ReportFileKind kReportFileKinds[] = {
+    {ReportKind::kCsv, "csv"}, {ReportKind::kJson, "json"}, {ReportKind::kPlot, "plot"}};
+
 // The per-frame values the plot draws, in memory that does not grow with the
 // number of frames: up to a fixed number of buckets, each covering a run of
 // frames (one frame while there are few) with its lowest and highest value
 // and whether the plane was lossless in any of them.
 class PlotSeries {
   public:
+    // A frame's SNR figures (identical planes lossless).
     void add(std::uint64_t frame, const FrameFigures& f);
+    // A frame's values (absent: not drawn), and which planes are lossless.
+    void add(std::uint64_t frame, const std::array<std::optional<double>, 3>& values,
+             const std::array<bool, 3>& lossless);
     struct Bucket {
         std::uint64_t first_frame = 0;
         std::array<std::optional<double>, 3> low, high;
