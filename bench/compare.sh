@@ -43,6 +43,8 @@ echo "making ${W}x${H}, $F-frame clips in $BENCH_DIR"
 "$build/clip-tool" make yuv420 $W $H $F clip.yuv420
 "$build/rgb10_to_yuv10/rgb10-to-yuv10" clip.rgb10 reference.yuv10 $W $H $F
 "$build/rgb10_to_yuv10/rgb10-to-yuv10" altered.rgb10 target.yuv10 $W $H $F
+"$build/dovrak/dovrak" clip.rgb10 reference.yuv420 $W $H
+"$build/dovrak/dovrak" altered.rgb10 target.yuv420 $W $H
 
 # medians_ms CMD...: runs each command (a shell command line) once to warm up,
 # then all of them in turn, $runs rounds, each round starting one command
@@ -101,7 +103,7 @@ bench() {
   for i in "${!piped[@]}"; do
     [ "${piped[$i]}" = "${inputs[0]}" ] && piped[$i]=- && break
   done
-  [ "$name" != frame-snr ] && piped[2]=-
+  [[ "$name" != frame-snr* ]] && piped[2]=-
   local times
   mapfile -t times < <(medians_ms "${cmd[*]}" "${cmd[*]} --threads 1" "${cmd[*]} --threads 2" \
     "RAWFRAMES_ISA=plain ${cmd[*]}" "$(io_floor "$out_bytes" "${inputs[@]}")" "$alt_cmd" \
@@ -132,9 +134,22 @@ bench yuv420-to-rgb $((F * rgb8)) $((yuv + rgb8)) "ffmpeg swscale" \
 bench frame-snr 0 $((2 * rgb)) "ffmpeg psnr filter" \
   "${ff[*]} -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i target.yuv10 -f rawvideo -pix_fmt yuv444p16le -s ${W}x$H -i reference.yuv10 -lavfi psnr -f null -" \
   0.20 0.8 target.yuv10 reference.yuv10 -- "$build/frame_snr/frame-snr" target.yuv10 reference.yuv10 0 $H $W
+# The measures beyond SNR: SSIM and MS-SSIM on 4:2:0 against ffmpeg's ssim
+# filter (a cheaper 8 x 8 box SSIM), the colour difference against SNR alone.
+ffssim="${ff[*]} -f rawvideo -pix_fmt yuv420p -s ${W}x$H -i target.yuv420 -f rawvideo -pix_fmt yuv420p -s ${W}x$H -i reference.yuv420 -lavfi ssim -f null -"
+bench frame-snr:ssim 0 $((2 * yuv)) "ffmpeg ssim filter" "$ffssim" 0.5 100 target.yuv420 reference.yuv420 -- \
+  "$build/frame_snr/frame-snr" target.yuv420 reference.yuv420 0 $H $W --format yuv420 --measure ssim
+bench frame-snr:ms-ssim 0 $((2 * yuv)) "ffmpeg ssim filter" "$ffssim" 1.0 100 target.yuv420 reference.yuv420 -- \
+  "$build/frame_snr/frame-snr" target.yuv420 reference.yuv420 0 $H $W --format yuv420 --measure ms-ssim
+snr_only="$build/frame_snr/frame-snr altered.rgb10 clip.rgb10 0 $H $W --format rgb10"
+bench frame-snr:ciede2000 0 $((2 * rgb)) "frame-snr, SNR only" "$snr_only" 100 100 altered.rgb10 clip.rgb10 -- \
+  "$build/frame_snr/frame-snr" altered.rgb10 clip.rgb10 0 $H $W --format rgb10 --measure ciede2000
+ms=$(medians_ms "$snr_only --measure ciede2000")
+awk -v ms="$ms" -v px=$((F * W * H)) 'BEGIN {printf "ciede2000: %.1f Mpixel/s with the default threads (goal: at least 40)\n", px / ms / 1000}'
 echo "t1/t2: --threads 1 and 2; plain: RAWFRAMES_ISA=plain (no vector kernels); floor: cat of the inputs to /dev/null plus writing the output's size"
 echo "over an existing file; pipe: cat input | program - - | cat > /dev/null (frame-snr: target from a pipe);"
 echo "cat3: cat input | cat | cat > /dev/null, the pipes alone;"
 echo "peak: peak resident memory with the default thread count, frame buffers: one set."
 echo "goals: default threads <= 1.05 x --threads 1; /floor <= 1.1 (frame-snr 0.8); /alt <= 1.0 x cp, 0.30 and 0.35 x"
-echo "ffmpeg swscale for dovrak and yuv420-to-rgb, 0.20 x the psnr filter; pipe/file <= 1.5."
+echo "ffmpeg swscale for dovrak and yuv420-to-rgb, 0.20 x the psnr filter, 0.5 x the ssim filter for --measure ssim"
+echo "and 1.0 x for --measure ms-ssim; pipe/file <= 1.5."

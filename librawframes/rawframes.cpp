@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "ciede2000.hpp"
 #include "cpu.hpp"
 #include "geometry.hpp"
 #include "pixel_format.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
+#include "ssim.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
 #include "yuv420_to_rgb_kernel.hpp"
@@ -205,6 +207,102 @@ double rawframes_plane_snr(rawframes_format format, int plane, rawframes_sse sse
         snr_db(static_cast<double>(exact), static_cast<std::int32_t>(plane_width(*f, g, p)),
                static_cast<std::int32_t>(plane_height(*f, g, p)), static_cast<float>(peak * peak));
     return classic && plane == 0 ? static_cast<double>(static_cast<float>(snr)) : snr;
+}
+
+namespace {
+
+// The SSIM or MS-SSIM of a plane through plane_ssim/plane_ms_ssim.
+int plane_measure(rawframes_format format, int plane, rawframes_input_plane target,
+                  rawframes_input_plane reference, int32_t width, int32_t height, double* value,
+                  bool multi_scale) {
+    const PixelFormat* f = format_of(format);
+    const FrameGeometry g{width, height};
+    if (f == nullptr || plane < 0 || plane > 2 || !usable(g) || !usable(target, f->sample_bytes) ||
+        !usable(reference, f->sample_bytes) || value == nullptr)
+        return RAWFRAMES_INVALID;
+    const std::uint32_t p = static_cast<std::uint32_t>(plane);
+    const std::size_t w = plane_width(*f, g, p), h = plane_height(*f, g, p);
+    std::vector<double> scratch;
+    try {
+        scratch.resize(ssim_scratch_doubles(w, h, multi_scale));
+    } catch (const std::bad_alloc&) {
+        return RAWFRAMES_NO_MEMORY;
+    }
+    const double peak = f->planes[p].peak;
+    const auto samples = [&](const rawframes_input_plane& plane_) {
+        return plane_.stride / static_cast<std::ptrdiff_t>(f->sample_bytes);
+    };
+    SsimResult r;
+    if (f->sample_bytes == 2) {
+        const SamplePlane<std::int16_t> t{static_cast<const std::int16_t*>(target.data),
+                                          samples(target)};
+        const SamplePlane<std::int16_t> ref{static_cast<const std::int16_t*>(reference.data),
+                                            samples(reference)};
+        r = multi_scale ? plane_ms_ssim(t, ref, w, h, peak, scratch.data())
+                        : plane_ssim(t, ref, w, h, peak, scratch.data());
+    } else {
+        const SamplePlane<std::uint8_t> t{static_cast<const std::uint8_t*>(target.data),
+                                          samples(target)};
+        const SamplePlane<std::uint8_t> ref{static_cast<const std::uint8_t*>(reference.data),
+                                            samples(reference)};
+        r = multi_scale ? plane_ms_ssim(t, ref, w, h, peak, scratch.data())
+                        : plane_ssim(t, ref, w, h, peak, scratch.data());
+    }
+    *value = r.value;
+    return RAWFRAMES_OK;
+}
+
+}  // namespace
+
+int rawframes_plane_ssim(rawframes_format format, int plane, rawframes_input_plane target,
+                         rawframes_input_plane reference, int32_t width, int32_t height,
+                         double* ssim) {
+    return plane_measure(format, plane, target, reference, width, height, ssim, false);
+}
+
+int rawframes_plane_ms_ssim(rawframes_format format, int plane, rawframes_input_plane target,
+                            rawframes_input_plane reference, int32_t width, int32_t height,
+                            double* ms_ssim) {
+    return plane_measure(format, plane, target, reference, width, height, ms_ssim, true);
+}
+
+int rawframes_ciede2000(rawframes_format format, const rawframes_input_plane target[3],
+                        const rawframes_input_plane reference[3], int32_t width, int32_t height,
+                        double* mean, double* max, uint64_t* clamped) {
+    const PixelFormat* f = format_of(format);
+    const FrameGeometry g{width, height};
+    if ((format != RAWFRAMES_RGB10 && format != RAWFRAMES_RGB8) || !usable(g) ||
+        !usable(target, f->sample_bytes) || !usable(reference, f->sample_bytes) ||
+        mean == nullptr || max == nullptr)
+        return RAWFRAMES_INVALID;
+    std::vector<double> scratch;
+    try {
+        scratch.resize(ciede2000_scratch_doubles(static_cast<std::size_t>(width)));
+    } catch (const std::bad_alloc&) {
+        return RAWFRAMES_NO_MEMORY;
+    }
+    const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+    const int peak = static_cast<int>(f->planes[0].peak);
+    ColourDifference d;
+    if (f->sample_bytes == 2) {
+        SamplePlane<std::int16_t> t[3], ref[3];
+        for (int k = 0; k < 3; ++k) {
+            t[k] = {static_cast<const std::int16_t*>(target[k].data), target[k].stride / 2};
+            ref[k] = {static_cast<const std::int16_t*>(reference[k].data), reference[k].stride / 2};
+        }
+        d = frame_ciede2000(t, ref, w, h, peak, scratch.data());
+    } else {
+        SamplePlane<std::uint8_t> t[3], ref[3];
+        for (int k = 0; k < 3; ++k) {
+            t[k] = {static_cast<const std::uint8_t*>(target[k].data), target[k].stride};
+            ref[k] = {static_cast<const std::uint8_t*>(reference[k].data), reference[k].stride};
+        }
+        d = frame_ciede2000(t, ref, w, h, peak, scratch.data());
+    }
+    *mean = d.mean;
+    *max = d.max;
+    if (clamped != nullptr) *clamped = d.clamped;
+    return RAWFRAMES_OK;
 }
 
 }  // extern "C"

@@ -104,6 +104,33 @@ RAWFRAMES_API int rawframes_plane_sse(rawframes_format format, int plane,
 RAWFRAMES_API double rawframes_plane_snr(rawframes_format format, int plane, rawframes_sse sse,
                                          int32_t width, int32_t height);
 
+/* The SSIM of plane `plane` against the reference plane, as frame-snr
+ * --measure ssim gives it (the plane's peak as L, 16-bit samples read as
+ * signed): an 11 x 11 Gaussian window (sigma 1.5) at every position where it
+ * lies wholly inside the plane, averaged; NaN in *ssim when the plane is
+ * smaller than 11 either way. */
+RAWFRAMES_API int rawframes_plane_ssim(rawframes_format format, int plane,
+                                       rawframes_input_plane target,
+                                       rawframes_input_plane reference, int32_t width,
+                                       int32_t height, double *ssim);
+
+/* The MS-SSIM of that plane (5 scales), as frame-snr --measure ms-ssim gives
+ * it; NaN when the plane is smaller than 176 either way. */
+RAWFRAMES_API int rawframes_plane_ms_ssim(rawframes_format format, int plane,
+                                          rawframes_input_plane target,
+                                          rawframes_input_plane reference, int32_t width,
+                                          int32_t height, double *ms_ssim);
+
+/* The CIEDE2000 colour difference of an RGB frame (RAWFRAMES_RGB10 or
+ * RAWFRAMES_RGB8) against the reference frame, as frame-snr --measure
+ * ciede2000 gives it: the mean over the pixels and the largest. `clamped`,
+ * when not NULL, receives how many samples lay outside 0 .. peak. */
+RAWFRAMES_API int rawframes_ciede2000(rawframes_format format,
+                                      const rawframes_input_plane target[3],
+                                      const rawframes_input_plane reference[3], int32_t width,
+                                      int32_t height, double *mean, double *max,
+                                      uint64_t *clamped);
+
 #ifdef __cplusplus
 }
 #endif

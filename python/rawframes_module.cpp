@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "geometry.hpp"
+#include "measures.hpp"
 #include "pixel_format.hpp"
 #include "process.hpp"
 #include "rawframes.h"
@@ -161,6 +162,49 @@ py::array convert(const py::array& in, const PixelFormat& from, const PixelForma
 
 }  // namespace
 
+// Target and reference frames of a format, and the measures asked for.
+struct Run {
+    Frames t, r;
+    ReportLayout layout;
+    std::vector<const Measure*> measures;
+    // Measures `count` frames, target frame i against reference frame
+    // i * step, on `threads` threads without the GIL.
+    std::vector<FrameRecord> measure(std::size_t count, std::uint64_t step,
+                                     std::size_t threads) const {
+        const FrameGeometry& g = t.geometry;
+        const std::uint64_t bytes = frame_bytes(*layout.format, g);
+        const auto* tp = static_cast<const std::uint8_t*>(t.array.data());
+        const auto* rp = static_cast<const std::uint8_t*>(r.array.data());
+        std::size_t scratch = 0;
+        for (const Measure* m : measures)
+            scratch = std::max(scratch, m->scratch_doubles(layout, g));
+        std::vector<FrameRecord> records(count);
+        for_frames(count, threads, [&](std::size_t i) {
+            std::vector<double> memory(scratch);
+            for (std::size_t k = 0; k < measures.size(); ++k)
+                measures[k]->measure(layout, tp + i * bytes, rp + i * step * bytes, g,
+                                     memory.data(), records[i], k);
+        });
+        return records;
+    }
+};
+
+Run run_of(const py::array& target, const py::array& reference, const std::string& format_name,
+           std::int32_t width, std::int32_t height, const std::string& measure_list) {
+    const PixelFormat* f = find_pixel_format(format_name);
+    if (f == nullptr) throw py::value_error("unknown format '" + format_name + "'");
+    Run run{frames_of(target, *f, "target", width, height),
+            frames_of(reference, *f, "reference", width, height),
+            report_layout(*f),
+            {}};
+    if (run.t.geometry.width != run.r.geometry.width ||
+        run.t.geometry.height != run.r.geometry.height)
+        throw py::value_error("target and reference frames differ in size");
+    if (const std::string why = choose_measures(measure_list, *f, run.measures); !why.empty())
+        throw py::value_error(why);
+    return run;
+}
+
 // The size and plane order of a YUV4MPEG2 stream of `format`, from its header
 // (the line after the magic), checked as the programs check it.
 py::tuple y4m_layout(const std::string& params, const std::string& format_name, std::int32_t width,
@@ -225,35 +269,54 @@ PYBIND11_MODULE(_rawframes, m) {
     m.def(
         "frame_snr_json",
         [](const py::array& target, const py::array& reference, const std::string& format_name,
-           std::int32_t frame_skip, std::int32_t width, std::int32_t height, std::size_t threads) {
-            const PixelFormat* f = find_pixel_format(format_name);
-            if (f == nullptr) throw py::value_error("unknown format '" + format_name + "'");
+           std::int32_t frame_skip, std::int32_t width, std::int32_t height, std::size_t threads,
+           const std::string& measure_list) {
+            const Run run = run_of(target, reference, format_name, width, height, measure_list);
             if (frame_skip < 0) throw py::value_error("frame_skip must not be negative");
-            const Frames t = frames_of(target, *f, "target", width, height);
-            const Frames r = frames_of(reference, *f, "reference", width, height);
-            if (t.geometry.width != r.geometry.width || t.geometry.height != r.geometry.height)
-                throw py::value_error("target and reference frames differ in size");
-            const ReportLayout layout = report_layout(*f);
             const std::uint64_t step = std::uint64_t(frame_skip) + 1;
-            const std::size_t count = std::min<std::size_t>(t.count, (r.count + step - 1) / step);
-            const std::uint64_t bytes = frame_bytes(*f, t.geometry);
-            const auto* tp = static_cast<const std::uint8_t*>(t.array.data());
-            const auto* rp = static_cast<const std::uint8_t*>(r.array.data());
-            std::vector<FrameFigures> figures(count);
-            for_frames(count, threads, [&](std::size_t i) {
-                figures[i] = measure(layout, tp + i * bytes, rp + i * step * bytes, t.geometry);
-            });
-            const ReportInfo info{"target",         "reference",       layout,
-                                  t.geometry.width, t.geometry.height, frame_skip};
+            const std::size_t count =
+                std::min<std::size_t>(run.t.count, (run.r.count + step - 1) / step);
+            const std::vector<FrameRecord> records = run.measure(count, step, threads);
+            const ReportInfo info{
+                "target",   "reference", run.layout, run.t.geometry.width, run.t.geometry.height,
+                frame_skip, run.measures};
             const std::unique_ptr<Report> json = make_report(ReportKind::kJson, info);
-            ReportSummary summary(layout);
+            ReportSummary summary(run.layout, run.measures);
             std::string text = json->begin();
             for (std::size_t i = 0; i < count; ++i) {
-                summary.add(figures[i]);
-                text += json->frame({i, i * step, figures[i]});
+                FrameRecord r = records[i];
+                r.frame = i;
+                r.reference_frame = i * step;
+                summary.add(r);
+                text += json->frame(r);
             }
             return text + json->end(summary);
         },
         py::arg("target"), py::arg("reference"), py::arg("format"), py::arg("frame_skip"),
+        py::arg("width"), py::arg("height"), py::arg("threads"), py::arg("measures"));
+    // One measure's values per frame: SSIM and MS-SSIM of each plane (in the
+    // file's plane order), CIEDE2000's mean and largest difference.
+    m.def(
+        "measure_frames",
+        [](const py::array& target, const py::array& reference, const std::string& format_name,
+           const std::string& measure_name, std::int32_t width, std::int32_t height,
+           std::size_t threads) {
+            const Run run = run_of(target, reference, format_name, width, height, measure_name);
+            if (run.measures.size() != 2) throw py::value_error("name one measure besides snr");
+            const std::size_t count = std::min(run.t.count, run.r.count);
+            const std::vector<FrameRecord> records = run.measure(count, 1, threads);
+            const bool planes = std::string(run.measures[1]->name()) != "ciede2000";
+            py::array_t<double> out(
+                std::vector<py::ssize_t>{static_cast<py::ssize_t>(count), planes ? 3 : 2});
+            auto v = out.mutable_unchecked<2>();
+            for (std::size_t i = 0; i < count; ++i) {
+                const MeasureValues& values = records[i].values[1];
+                for (std::size_t c = 0; c < (planes ? 3u : 2u); ++c)
+                    v(static_cast<py::ssize_t>(i),
+                      static_cast<py::ssize_t>(planes ? run.layout.plane[c] : c)) = values[c];
+            }
+            return out;
+        },
+        py::arg("target"), py::arg("reference"), py::arg("format"), py::arg("measure"),
         py::arg("width"), py::arg("height"), py::arg("threads"));
 }

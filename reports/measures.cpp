@@ -185,7 +185,7 @@ class SnrMeasure final : public Measure {
         // there and inf elsewhere.
         std::string s;
         for (std::size_t c = 0; c < 3; ++c)
-            s += "\t" + printed(classic_ && c == 0 ? "%.3f" : "%.4f", r.figures[c].snr);
+            s.append("\t").append(printed(classic_ && c == 0 ? "%.3f" : "%.4f", r.figures[c].snr));
         return s;
     }
     std::string text_summary(const ReportLayout& layout, const ReportSummary& summary,
@@ -366,7 +366,7 @@ class SsimMeasure final : public Measure {
     std::string text_values(const ReportLayout&, const FrameRecord& r,
                             std::size_t slot) const override {
         std::string s;
-        for (const double v : r.values[slot]) s += "\t" + text_value(v);
+        for (const double v : r.values[slot]) s.append("\t").append(text_value(v));
         return s;
     }
     std::string text_summary(const ReportLayout& layout, const ReportSummary& summary,
@@ -379,13 +379,14 @@ class SsimMeasure final : public Measure {
     }
     std::string csv_header(const ReportLayout& layout) const override {
         std::string s;
-        for (std::size_t c = 0; c < 3; ++c) s += "," + key() + "_" + json_key(layout, c);
+        for (std::size_t c = 0; c < 3; ++c)
+            s.append(",").append(key()).append("_").append(json_key(layout, c));
         return s;
     }
     std::string csv_values(const ReportLayout&, const FrameRecord& r,
                            std::size_t slot) const override {
         std::string s;
-        for (const double v : r.values[slot]) s += "," + data_value(v, "");
+        for (const double v : r.values[slot]) s.append(",").append(data_value(v, ""));
         return s;
     }
     std::string json_values(const ReportLayout& layout, const FrameRecord& r,
@@ -474,7 +475,9 @@ class Ciede2000Measure final : public Measure {
     std::string text_header(const ReportLayout&) const override { return "\tDeltaE\tDeltaEMax"; }
     std::string text_values(const ReportLayout&, const FrameRecord& r,
                             std::size_t slot) const override {
-        return "\t" + text_value(r.values[slot][0]) + "\t" + text_value(r.values[slot][1]);
+        std::string s = "\t";
+        s.append(text_value(r.values[slot][0])).append("\t").append(text_value(r.values[slot][1]));
+        return s;
     }
     std::string text_summary(const ReportLayout&, const ReportSummary& summary,
                              std::size_t slot) const override {
@@ -484,7 +487,11 @@ class Ciede2000Measure final : public Measure {
     std::string csv_header(const ReportLayout&) const override { return ",delta_e,delta_e_max"; }
     std::string csv_values(const ReportLayout&, const FrameRecord& r,
                            std::size_t slot) const override {
-        return "," + data_value(r.values[slot][0], "") + "," + data_value(r.values[slot][1], "");
+        std::string s = ",";
+        s.append(data_value(r.values[slot][0], ""))
+            .append(",")
+            .append(data_value(r.values[slot][1], ""));
+        return s;
     }
     std::string json_values(const ReportLayout&, const FrameRecord& r,
                             std::size_t slot) const override {

@@ -75,7 +75,7 @@ struct FrameRecord {
     // The values of the run's measure k in values[k] (k = 0 is SNR, whose
     // values are `figures`).
     std::array<MeasureValues, kMaxMeasures> values{kNoValues, kNoValues, kNoValues, kNoValues};
-    FrameNotes notes;
+    FrameNotes notes{};
 };
 
 // A measure's figures over the frames: per column the sum and count of its

@@ -19,7 +19,7 @@ struct ReportInfo {
     std::string target, reference;
     ReportLayout layout;
     std::int32_t width = 0, height = 0, frame_skip = 0;
-    std::vector<const Measure*> measures;  // SNR first; none given: SNR alone
+    std::vector<const Measure*> measures{};  // SNR first; none given: SNR alone
 };
 // The measures of the run `info` describes.
 std::vector<const Measure*> run_measures(const ReportInfo& info);

@@ -51,4 +51,15 @@ run_both json frame_snr/frame-snr altered10 yuv10 1 $H $W --json -
 run_both rgb10json frame_snr/frame-snr back10 clip.rgb10 0 $H $W --format rgb10 --json -
 run_both rgb8csv frame_snr/frame-snr back8 rgb8 0 $H $W --format rgb8 --csv -
 run_both yuv420json frame_snr/frame-snr yuv420 clip.yuv420 0 $H $W --format yuv420 --json -
+# Every measure, in every report kind that gives all digits, on frames large
+# enough for MS-SSIM too.
+"$native/clip-tool" make rgb10 192 180 2 big.rgb10 >/dev/null
+"$native/clip-tool" make rgb10 192 180 2 bigaltered.rgb10 3 >/dev/null
+run_both measures frame_snr/frame-snr bigaltered.rgb10 big.rgb10 0 180 192 --format rgb10 \
+  --measure ssim,ms-ssim,ciede2000 --json - --csv OUT
+run_both big10 rgb10_to_yuv10/rgb10-to-yuv10 big.rgb10 OUT 192 180 -1
+run_both bigaltered10 rgb10_to_yuv10/rgb10-to-yuv10 bigaltered.rgb10 OUT 192 180 -1
+run_both measures10 frame_snr/frame-snr bigaltered10 big10 0 180 192 --measure ssim,ms-ssim --csv -
+run_both measures8 frame_snr/frame-snr back8 rgb8 0 $H $W --format rgb8 --measure ciede2000,ssim --json -
+run_both measures420 frame_snr/frame-snr yuv420 clip.yuv420 0 $H $W --format yuv420 --measure ssim --json -
 echo "the native and cross-built programs agree byte for byte"

@@ -500,6 +500,10 @@ TEST_F(FrameSnrCli, UsageErrorsSayWhatWasWrong) {
         {{target, reference, "0", "112"}, "a height was given without a width"},
         {{target, reference, "0", "--format", "rgb16"},
          "unknown --format 'rgb16': expected yuv10, rgb10, rgb8, yuv420"},
+        {{target, reference, "0", "--measure", "ssim,psnr-hvs"},
+         "unknown measure 'psnr-hvs': expected snr, ssim, ms-ssim, ciede2000"},
+        {{target, reference, "0", "--measure", "ciede2000"},
+         "ciede2000 measures rgb10 and rgb8 frames, not yuv10"},
     };
     for (const auto& [args, why] : cases) {
         const RunResult r = run(frame_snr(), args);
@@ -674,6 +678,78 @@ TEST_F(FrameSnrCli, MergedReportsOfRangesAreTheWholeRunsReports) {
                       .find("\"target\": \"n\\u000d\\u0008\xc3\xa9\xf0\x9f\x98\x80\""),
                   first == dir.path("late.json") ? std::string::npos : 1u);
     }
+}
+
+TEST_F(FrameSnrCli, MeasuresAreTheSameAtEveryCapAndThreadCountAndMerge) {
+    // Five 24 x 20 10-bit RGB frames, the target a little off: SSIM,
+    // MS-SSIM (none: the planes are smaller than 176) and CIEDE2000 in every
+    // report kind, the same bytes at every instruction-set cap and thread
+    // count, and rebuilt by --merge from three ranges.
+    const FrameGeometry g{24, 20};
+    std::vector<std::uint16_t> ref(5 * 3 * g.pixels()), tgt(ref.size());
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        ref[i] = static_cast<std::uint16_t>((i * 37) % 1024);
+        tgt[i] = static_cast<std::uint16_t>(i % 11 == 0 ? (ref[i] + 40) % 1024 : ref[i]);
+    }
+    tgt[7] = 2000;  // outside 0 .. 1023: clamped for the colour difference, and said
+    write_file(target, le16_bytes(tgt));
+    write_file(reference, le16_bytes(ref));
+    const auto outputs = [&](const std::string& tag, std::vector<std::string> more,
+                             std::vector<std::string> environment = {}) {
+        std::vector<std::string> args = {target,  reference,   "0",
+                                         "20",    "24",        "--format",
+                                         "rgb10", "--measure", "ciede2000,ms-ssim,ssim"};
+        for (const char* kind : {"csv", "json", "plot"})
+            args.insert(args.end(), {std::string("--") + kind, dir.path(tag + "." + kind)});
+        args.insert(args.end(), more.begin(), more.end());
+        Launch launch;
+        launch.environment = std::move(environment);
+        const RunResult r = run(frame_snr(), args, {}, launch);
+        EXPECT_EQ(r.status, 0) << tag << r.err;
+        std::string all = r.out;
+        for (const char* kind : {"csv", "json", "plot"}) {
+            const auto bytes = read_file(dir.path(tag + "." + kind));
+            all += std::string(bytes.begin(), bytes.end());
+        }
+        return std::make_pair(all, r.err);
+    };
+    const auto [whole, warnings] = outputs("whole", {});
+    EXPECT_NE(whole.find("\tSsimR\tSsimG\tSsimB\tMsSsimR\tMsSsimG\tMsSsimB\tDeltaE\tDeltaEMax"),
+              std::string::npos);
+    EXPECT_NE(whole.find("\"ms_ssim\": {\"r\": null, \"g\": null, \"b\": null}"),
+              std::string::npos);
+    EXPECT_NE(warnings.find("1 samples outside 0 .. 1023"), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find("the R plane (24 x 20) is smaller than 176 x 176"), std::string::npos);
+    for (const char* isa : {"plain", "avx2", "avx512"})
+        for (const char* threads : {"1", "3"})
+            EXPECT_EQ(outputs(std::string(isa) + threads, {"--threads", threads},
+                              {std::string("RAWFRAMES_ISA=") + isa})
+                          .first,
+                      whole)
+                << isa << ' ' << threads;
+    outputs("a", {"--frames", "2"});
+    outputs("b", {"--start", "2", "--frames", "1"});
+    outputs("c", {"--start", "3"});
+    const RunResult merged =
+        run(frame_snr(),
+            {"--merge", dir.path("a.json"), dir.path("b.json"), dir.path("c.json"), "--csv",
+             dir.path("m.csv"), "--json", dir.path("m.json"), "--plot", dir.path("m.plot")});
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    std::string all = merged.out;
+    for (const char* kind : {"csv", "json", "plot"}) {
+        const auto bytes = read_file(dir.path(std::string("m.") + kind));
+        all += std::string(bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(all, whole);
+    // A range measured otherwise is refused.
+    std::vector<std::string> args = {
+        target,   reference,         "0", "20", "24", "--format", "rgb10", "--start", "3",
+        "--json", dir.path("d.json")};
+    ASSERT_EQ(run(frame_snr(), args).status, 0);
+    const RunResult other =
+        run(frame_snr(), {"--merge", dir.path("a.json"), dir.path("b.json"), dir.path("d.json")});
+    EXPECT_NE(other.err.find("it measures rgb10 24 x 20, frame skip 0 where"), std::string::npos)
+        << other.err;
 }
 
 TEST(Plot, KeepsBoundedMemoryWhateverTheNumberOfFrames) {

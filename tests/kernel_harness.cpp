@@ -3,8 +3,11 @@
 #include <cstring>
 #include <span>
 
+#include "ciede2000.hpp"
+#include "measure_tables.hpp"
 #include "rgb10_to_yuv420_kernel.hpp"
 #include "snr.hpp"
+#include "ssim.hpp"
 #include "ycocg_r.hpp"
 #include "ycocg_r_inverse.hpp"
 #include "yuv420_to_rgb_kernel.hpp"
@@ -61,6 +64,60 @@ Bytes samples16(std::size_t n, const std::function<std::uint16_t(std::size_t)>& 
 
 Bytes pattern(std::size_t bytes) {
     return Bytes(bytes, 0x5A);
+}
+
+// The kernels of the measures read and write doubles, which the harness's
+// misaligned buffers cannot give them: they run on aligned copies, whose
+// outputs carry guard values after them; the result holds the outputs and
+// whether every guard is intact.
+Bytes bytes_of(const std::vector<double>& d) {
+    Bytes b(d.size() * sizeof(double));
+    std::memcpy(b.data(), d.data(), b.size());
+    return b;
+}
+std::vector<double> doubles_of(Guarded& g, std::size_t count) {
+    std::vector<double> d(count);
+    std::memcpy(d.data(), g.as<std::uint8_t>(), count * sizeof(double));
+    return d;
+}
+constexpr std::size_t kDoubleGuards = 16;
+constexpr double kGuardValue = -1.25e300;
+std::vector<double> guarded_output(std::size_t count) {
+    std::vector<double> d(count + kDoubleGuards, kGuardValue);
+    std::fill(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(count), 0.0);
+    return d;
+}
+void store_output(Guarded& out, Guarded& intact, const std::vector<double>& d, std::size_t count) {
+    std::memcpy(out.as<std::uint8_t>(), d.data(), count * sizeof(double));
+    bool ok = true;
+    for (std::size_t i = count; i < d.size(); ++i) ok = ok && d[i] == kGuardValue;
+    intact.as<std::uint8_t>()[0] = ok ? 1 : 0;
+}
+
+// Rows of samples as SSIM reads them: 10-bit integers or multiples of 1/256.
+std::vector<double> ssim_samples(Source& s, std::size_t count, bool scaled) {
+    std::vector<double> v(count);
+    for (auto& x : v) x = scaled ? s.below(1024 * 256) / 256.0 : s.below(1024);
+    return v;
+}
+// The four quantities of 11 rows of `n` columns: x, y, x^2 + y^2, x y.
+std::vector<double> ssim_rows(Source& s, std::size_t n) {
+    const bool scaled = s.below(2);
+    const std::vector<double> x = ssim_samples(s, 11 * n, scaled),
+                              y = ssim_samples(s, 11 * n, scaled);
+    std::vector<double> q(44 * n);
+    for (std::size_t i = 0; i < 11 * n; ++i) {
+        q[i] = x[i];
+        q[11 * n + i] = y[i];
+        q[22 * n + i] = x[i] * x[i] + y[i] * y[i];
+        q[33 * n + i] = x[i] * y[i];
+    }
+    return q;
+}
+std::vector<const double*> ssim_row_pointers(const std::vector<double>& q, std::size_t n) {
+    std::vector<const double*> rows(44);
+    for (std::size_t k = 0; k < 44; ++k) rows[k] = q.data() + k * n;
+    return rows;
 }
 
 template <class Fn>
@@ -231,6 +288,103 @@ std::vector<Kernel> describe_all() {
         [](Yuv420RowFn fn, std::vector<Guarded>& a, std::size_t n) {
             fn(a[0].as<std::uint8_t>(), a[1].as<std::uint8_t>(), a[2].as<std::uint8_t>(),
                a[3].as<std::uint8_t>(), a[4].as<std::uint8_t>(), a[5].as<std::uint8_t>(), n);
+        }));
+    // SSIM: the four quantities of a row of 16-bit samples (any, negative
+    // ones too), 8-bit ones, or a later scale's multiples of 1/256.
+    all.push_back(describe<const SsimRowFns*>(
+        "ssim_quantities", ssim_variants(),
+        [](Source& s, std::size_t n) {
+            const std::uint8_t kind = static_cast<std::uint8_t>(s.below(3));
+            Bytes t, r;
+            if (kind == 0) {
+                t = samples16(n, [&](std::size_t) { return static_cast<std::uint16_t>(s.next()); });
+                r = samples16(n, [&](std::size_t) { return static_cast<std::uint16_t>(s.next()); });
+            } else if (kind == 1) {
+                t.resize(n), r.resize(n);
+                for (std::size_t i = 0; i < n; ++i)
+                    t[i] = static_cast<std::uint8_t>(s.next()),
+                    r[i] = static_cast<std::uint8_t>(s.next());
+            } else {
+                t = bytes_of(ssim_samples(s, n, true));
+                r = bytes_of(ssim_samples(s, n, true));
+            }
+            return std::vector<Bytes>{t, r, Bytes{kind}, pattern(4 * n * sizeof(double)),
+                                      pattern(1)};
+        },
+        [](const SsimRowFns* fns, std::vector<Guarded>& a, std::size_t n) {
+            std::vector<double> out = guarded_output(4 * n);
+            double* const rows[4] = {out.data(), out.data() + n, out.data() + 2 * n,
+                                     out.data() + 3 * n};
+            const std::uint8_t kind = a[2].as<std::uint8_t>()[0];
+            if (kind == 0) {
+                std::vector<std::int16_t> t(n), r(n);
+                std::memcpy(t.data(), a[0].as<std::uint8_t>(), 2 * n);
+                std::memcpy(r.data(), a[1].as<std::uint8_t>(), 2 * n);
+                fns->quantities16(t.data(), r.data(), 0, n, rows);
+            } else if (kind == 1) {
+                fns->quantities8(a[0].as<std::uint8_t>(), a[1].as<std::uint8_t>(), 0, n, rows);
+            } else {
+                const std::vector<double> t = doubles_of(a[0], n), r = doubles_of(a[1], n);
+                fns->quantities_double(t.data(), r.data(), 0, n, rows);
+            }
+            store_output(a[3], a[4], out, 4 * n);
+        }));
+    // SSIM: the window's column sums of 11 rows of the four quantities.
+    all.push_back(describe<const SsimRowFns*>(
+        "ssim_columns", ssim_variants(),
+        [](Source& s, std::size_t n) {
+            return std::vector<Bytes>{bytes_of(ssim_rows(s, n)), pattern(4 * n * sizeof(double)),
+                                      pattern(1)};
+        },
+        [](const SsimRowFns* fns, std::vector<Guarded>& a, std::size_t n) {
+            const std::vector<double> q = doubles_of(a[0], 44 * n);
+            std::vector<double> v = guarded_output(4 * n);
+            fns->columns(ssim_row_pointers(q, n).data(), 0, n, n, v.data());
+            store_output(a[1], a[2], v, 4 * n);
+        }));
+    // SSIM: the positions of a row, from the column sums of real rows, added
+    // to 8 partial sums each of SSIM and cs.
+    all.push_back(describe<const SsimRowFns*>(
+        "ssim_positions", ssim_variants(),
+        [](Source& s, std::size_t n) {
+            const std::size_t width = n + 10;
+            const std::vector<double> q = ssim_rows(s, width);
+            std::vector<double> v(4 * width);
+            ssim_columns_c(ssim_row_pointers(q, width).data(), 0, width, width, v.data());
+            std::vector<double> sums(16);
+            for (auto& x : sums) x = s.below(1000) / 8.0;
+            return std::vector<Bytes>{bytes_of(v), bytes_of(sums),
+                                      Bytes{static_cast<std::uint8_t>(s.below(2))},
+                                      pattern(16 * sizeof(double)), pattern(1)};
+        },
+        [](const SsimRowFns* fns, std::vector<Guarded>& a, std::size_t n) {
+            const std::size_t width = n + 10;
+            const std::vector<double> v = doubles_of(a[0], 4 * width);
+            std::vector<double> sums = guarded_output(16);
+            const std::vector<double> start = doubles_of(a[1], 16);
+            std::copy(start.begin(), start.end(), sums.begin());
+            const double peak = a[2].as<std::uint8_t>()[0] ? 1023 : 255;
+            const double c1 = (0.01 * peak) * (0.01 * peak), c2 = (0.03 * peak) * (0.03 * peak);
+            fns->positions(v.data(), width, 0, n, c1, c2, sums.data(), sums.data() + 8);
+            store_output(a[3], a[4], sums, 16);
+        }));
+    // CIEDE2000 of a row: linear light of 10-bit codes, or any in [0, 1].
+    all.push_back(describe<Ciede2000RowFn>(
+        "ciede2000_row", ciede2000_variants(),
+        [](Source& s, std::size_t n) {
+            const bool codes = s.below(2);
+            std::vector<double> linear(6 * n);
+            for (auto& x : linear)
+                x = codes ? measure_tables::kLinear10[s.below(1024)] : s.next() / 4294967295.0;
+            return std::vector<Bytes>{bytes_of(linear), pattern(n * sizeof(double)), pattern(1)};
+        },
+        [](Ciede2000RowFn fn, std::vector<Guarded>& a, std::size_t n) {
+            const std::vector<double> linear = doubles_of(a[0], 6 * n);
+            const double* rows[6];
+            for (std::size_t k = 0; k < 6; ++k) rows[k] = linear.data() + k * n;
+            std::vector<double> out = guarded_output(n);
+            fn(rows, 0, n, out.data());
+            store_output(a[1], a[2], out, n);
         }));
     return all;
 }

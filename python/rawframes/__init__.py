@@ -16,8 +16,8 @@ import numpy as np
 from . import _rawframes
 from ._rawframes import __version__, isa
 
-__all__ = ["__version__", "dovrak", "frame_snr", "isa", "read", "rgb10_to_yuv10",
-           "yuv10_to_rgb10", "yuv420_to_rgb", "FORMATS"]
+__all__ = ["__version__", "ciede2000", "dovrak", "frame_snr", "isa", "ms_ssim", "read",
+           "rgb10_to_yuv10", "ssim", "yuv10_to_rgb10", "yuv420_to_rgb", "FORMATS"]
 
 # Sample type and whether the format is 4:2:0, by name.
 FORMATS = {"yuv10": (np.uint16, False), "rgb10": (np.uint16, False),
@@ -150,10 +150,33 @@ yuv420_to_rgb = _checking_mapped_files(_rawframes.yuv420_to_rgb)
 
 
 @_checking_mapped_files
-def frame_snr(target, reference, format="yuv10", frame_skip=0, width=0, height=0, threads=0):
-    """Per-frame squared errors and SNRs of `target` against `reference`, and
-    their summary: the JSON report of frame-snr as a dict (target frame i
-    against reference frame i * (frame_skip + 1); yuv420 needs width and
-    height)."""
+def frame_snr(target, reference, format="yuv10", frame_skip=0, width=0, height=0, threads=0,
+              measures=("snr",)):
+    """Per-frame squared errors and SNRs of `target` against `reference` (and
+    the other `measures`: "ssim", "ms-ssim", "ciede2000"), and their summary:
+    the JSON report of frame-snr --measure as a dict (target frame i against
+    reference frame i * (frame_skip + 1); yuv420 needs width and height)."""
     return json.loads(_rawframes.frame_snr_json(target, reference, format, frame_skip, width,
-                                                height, threads))
+                                                height, threads, ",".join(measures)))
+
+
+@_checking_mapped_files
+def ssim(target, reference, format="yuv10", width=0, height=0, threads=0):
+    """The SSIM of each plane of each frame, as frame-snr --measure ssim gives
+    it: an array (frames, 3) of float64 in the file's plane order, NaN for a
+    plane smaller than 11 either way."""
+    return _rawframes.measure_frames(target, reference, format, "ssim", width, height, threads)
+
+
+@_checking_mapped_files
+def ms_ssim(target, reference, format="yuv10", width=0, height=0, threads=0):
+    """The MS-SSIM of each plane of each frame (frames, 3), NaN for a plane
+    smaller than 176 either way."""
+    return _rawframes.measure_frames(target, reference, format, "ms-ssim", width, height, threads)
+
+
+@_checking_mapped_files
+def ciede2000(target, reference, format="rgb10", threads=0):
+    """The CIEDE2000 colour difference of each frame (rgb10 or rgb8): an array
+    (frames, 2) of its mean and its largest over the pixels."""
+    return _rawframes.measure_frames(target, reference, format, "ciede2000", 0, 0, threads)

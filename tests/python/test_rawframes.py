@@ -47,8 +47,10 @@ def test_conversions_are_the_programs_bytes(clip, tmp_path, threads):
     assert np.array_equal(rawframes.rgb10_to_yuv10(rgb[1]), yuv10[1])
 
 
-@pytest.mark.parametrize("format,skip", [("yuv10", 1), ("rgb10", 0), ("rgb8", 0), ("yuv420", 0)])
-def test_frame_snr_is_the_json_report(tmp_path, format, skip):
+@pytest.mark.parametrize("format,skip,measures", [
+    ("yuv10", 1, ("snr",)), ("rgb10", 0, ("snr", "ssim", "ms-ssim", "ciede2000")),
+    ("rgb8", 0, ("ciede2000",)), ("yuv420", 0, ("ssim",))])
+def test_frame_snr_is_the_json_report(tmp_path, format, skip, measures):
     rng = np.random.default_rng(6)
     dtype, subsampled = rawframes.FORMATS[format]
     top = 1023 if dtype == np.uint16 else 255
@@ -60,9 +62,9 @@ def test_frame_snr_is_the_json_report(tmp_path, format, skip):
     for name, frames in (("t", target), ("r", reference)):
         frames.astype(np.dtype(dtype).newbyteorder("<")).tofile(tmp_path / name)
     report = json.loads(program("frame-snr", tmp_path / "t", tmp_path / "r", skip, H, W,
-                                "--format", format, "--json", "-"))
+                                "--format", format, "--json", "-", "--measure", ",".join(measures)))
     got = rawframes.frame_snr(target, reference, format, frame_skip=skip, width=W, height=H,
-                              threads=2)
+                              threads=2, measures=measures)
     for key in ("target", "reference"):
         del report[key], got[key]
     assert got == report
@@ -125,3 +127,71 @@ def test_what_cannot_be_had_is_an_exception_not_a_crash():
     out = subprocess.run(["sh", "-c", 'ulimit -v 3000000; exec "$0" -c "$1"', sys.executable, script],
                          capture_output=True, text=True)
     assert out.returncode == 0 and out.stdout == "(3000, 3, 1, 1)\n", out.stderr
+
+
+def test_measures_agree_with_independent_models():
+    """SSIM against scikit-image, MS-SSIM against a numpy evaluation of its
+    definition, CIEDE2000 against scikit-image's on a numpy CIELAB: each
+    within 1e-10 (SSIM, MS-SSIM) or 1e-9 (CIEDE2000)."""
+    metrics = pytest.importorskip("skimage.metrics")
+    color = pytest.importorskip("skimage.color")
+    ndimage = pytest.importorskip("scipy.ndimage")
+    rng = np.random.default_rng(9)
+    h, w = 180, 200
+    ramp = (np.arange(w)[None, :] * 4 + np.arange(h)[:, None] * 2) % 1024
+    reference = np.stack([np.stack([(ramp + 97 * p + 31 * f) % 1024 for p in range(3)])
+                          for f in range(2)]).astype(np.uint16)
+    target = np.clip(reference.astype(int) + rng.integers(-6, 7, reference.shape), 0, 1023)
+    target = target.astype(np.uint16)
+
+    g = np.exp(-np.arange(-5, 6) ** 2 / 4.5)
+    g /= g.sum()
+
+    def maps(x, y, peak):
+        def window(a):
+            a = ndimage.correlate1d(ndimage.correlate1d(a, g, axis=0), g, axis=1)
+            return a[5:-5, 5:-5]
+        mx, my = window(x), window(y)
+        vx, vy = window(x * x) - mx * mx, window(y * y) - my * my
+        cov = window(x * y) - mx * my
+        c1, c2 = (0.01 * peak) ** 2, (0.03 * peak) ** 2
+        cs = (2 * cov + c2) / (vx + vy + c2)
+        return (2 * mx * my + c1) / (mx * mx + my * my + c1) * cs, cs
+
+    def ms_ssim(x, y, peak):
+        weights = [0.0448, 0.2856, 0.3001, 0.2363, 0.1333]
+        value = 1.0
+        for k, weight in enumerate(weights):
+            ssim_map, cs_map = maps(x, y, peak)
+            mean = max((ssim_map if k == 4 else cs_map).mean(), 0.0)
+            value *= mean ** weight
+            hh, ww = x.shape[0] // 2 * 2, x.shape[1] // 2 * 2
+            x = x[:hh, :ww].reshape(hh // 2, 2, ww // 2, 2).mean(axis=(1, 3))
+            y = y[:hh, :ww].reshape(hh // 2, 2, ww // 2, 2).mean(axis=(1, 3))
+        return value
+
+    got_ssim = rawframes.ssim(target, reference, "rgb10")
+    got_ms = rawframes.ms_ssim(target, reference, "rgb10")
+    for f in range(2):
+        for p in range(3):
+            x, y = target[f, p].astype(float), reference[f, p].astype(float)
+            want = metrics.structural_similarity(x, y, gaussian_weights=True, sigma=1.5,
+                                                 use_sample_covariance=False, data_range=1023)
+            assert abs(got_ssim[f, p] - want) <= 1e-10
+            assert abs(got_ms[f, p] - ms_ssim(x, y, 1023)) <= 1e-10
+
+    def lab(rgb):
+        v = rgb.astype(float) / 1023
+        linear = np.where(v <= 0.04045, v / 12.92, ((v + 0.055) / 1.055) ** 2.4)
+        xy = np.array([[0.64, 0.33], [0.30, 0.60], [0.15, 0.06], [0.3127, 0.3290]])
+        xyz = np.stack([xy[:, 0] / xy[:, 1], np.ones(4), (1 - xy[:, 0] - xy[:, 1]) / xy[:, 1]])
+        matrix = xyz[:, :3] * np.linalg.solve(xyz[:, :3], xyz[:, 3])
+        x, y, z = np.einsum("ij,jhw->ihw", matrix, linear) / xyz[:, 3][:, None, None]
+        f = lambda t: np.where(t > (6 / 29) ** 3, np.cbrt(t), t / (3 * (6 / 29) ** 2) + 4 / 29)
+        return np.stack([116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))], axis=-1)
+
+    got = rawframes.ciede2000(target, reference)
+    for f in range(2):
+        difference = color.deltaE_ciede2000(lab(reference[f]), lab(target[f]))
+        assert abs(got[f, 0] - difference.mean()) <= 1e-9
+        assert abs(got[f, 1] - difference.max()) <= 1e-9
