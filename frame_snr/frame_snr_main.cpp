@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,14 +51,18 @@ constexpr const char* kDescription =
 constexpr int kOpenFailed = 255;
 constexpr std::int32_t kDefaultHeight = 112;
 constexpr std::int32_t kDefaultWidth = 160;
-constexpr OptionSpec kCsvOption{"csv", true};
-constexpr OptionSpec kJsonOption{"json", true};
-constexpr OptionSpec kPlotOption{"plot", true};
 constexpr OptionSpec kFormatOption{"format", true};
 constexpr OptionSpec kMergeOption{"merge", false};
 constexpr OptionSpec kMeasureOption{"measure", true};
-constexpr OptionSpec kOptions[] = {kCsvOption,    kJsonOption,  kPlotOption,
-                                   kFormatOption, kMergeOption, kMeasureOption};
+// The report kinds that go to files each give an option (--csv FILE ...).
+constexpr std::array<OptionSpec, std::size(kReportFileKinds) + 3> options_of_program() {
+    std::array<OptionSpec, std::size(kReportFileKinds) + 3> all{};
+    std::size_t k = 0;
+    for (const ReportFileKind& kind : kReportFileKinds) all[k++] = {kind.option, true};
+    for (const OptionSpec& o : {kFormatOption, kMergeOption, kMeasureOption}) all[k++] = o;
+    return all;
+}
+constexpr auto kOptions = options_of_program();
 constexpr const char* kReportOptionsHelp =
     "  --format F     the frames' pixel format: yuv10 (default), rgb10 (16-bit planar\n"
     "                 R, G, B, peak 1023), rgb8 (8-bit planar R, G, B, peak 255) or\n"
@@ -65,7 +70,10 @@ constexpr const char* kReportOptionsHelp =
     "                 inputs may be YUV4MPEG2\n"
     "  --csv FILE     also write one CSV row per compared frame to FILE\n"
     "  --json FILE    also write the per-frame figures and a summary as JSON\n"
-    "  --plot FILE    also draw the per-frame SNR as an SVG picture\n"
+    "  --plot FILE    also draw the per-frame figures as an SVG picture\n"
+    "  --measure LIST measures besides SNR, comma-separated: ssim, ms-ssim (each\n"
+    "                 plane), ciede2000 (rgb10 and rgb8: mean and largest colour\n"
+    "                 difference); in every report after the SNR\n"
     "  (FILE - is standard output, instead of the text report; one of them at most)\n"
     "  --merge A.json B.json ...\n"
     "                 the reports of the whole run from the JSON reports of its\n"
@@ -95,9 +103,10 @@ class Reports {
   public:
     // Returns the failure status when two are asked for on standard output.
     std::optional<int> choose(const CommandLine& line) {
-        destinations_[1].path = line.value(kCsvOption.name);
-        destinations_[2].path = line.value(kJsonOption.name);
-        destinations_[3].path = line.value(kPlotOption.name);
+        for (std::size_t k = 0; k < std::size(kReportFileKinds); ++k) {
+            destinations_[k + 1].kind = kReportFileKinds[k].kind;
+            destinations_[k + 1].path = line.value(kReportFileKinds[k].option);
+        }
         int on_stdout = 0;
         for (const Destination& d : destinations_)
             on_stdout += d.kind != ReportKind::kText && d.path == "-";
@@ -159,8 +168,8 @@ class Reports {
 
   private:
     struct Destination {
-        ReportKind kind;
-        std::optional<std::string> path;  // "-": standard output
+        ReportKind kind = ReportKind::kText;
+        std::optional<std::string> path = "-";  // "-": standard output
         OutputFile file;
         std::unique_ptr<Report> report;
         // The name in messages.
@@ -180,10 +189,8 @@ class Reports {
         }
         return true;
     }
-    Destination destinations_[4] = {{ReportKind::kText, "-", {}, {}},
-                                    {ReportKind::kCsv, {}, {}, {}},
-                                    {ReportKind::kJson, {}, {}, {}},
-                                    {ReportKind::kPlot, {}, {}, {}}};
+    // The text report first, then the report kinds that go to files.
+    std::array<Destination, 1 + std::size(kReportFileKinds)> destinations_;
 };
 
 // frame-snr --merge: the reports of the whole measurement from the JSON
