@@ -27,7 +27,7 @@ std::optional<int> help_or_version(const ProgramSpec& about, int argc, char** ar
     if (std::strcmp(argv[1], "--help") == 0) {
         const std::string usage = usage_text(about, argv[0]);
         std::printf("%s\n%s%s%s", usage.c_str() + about.help_usage_from, about.description,
-                    kRunOptionsHelp, about.options_help);
+                    about.frame_options ? kRunOptionsHelp : "Options:\n", about.options_help);
     } else if (std::strcmp(argv[1], "--version") == 0) {
         std::printf("%s (rawframes) %s\nkernels: %s\n", about.program, RAWFRAMES_VERSION,
                     isa_name(about.kernels()));
@@ -52,8 +52,9 @@ ProgramStart start_program(const ProgramSpec& about, int argc, char** argv) {
     }
     start.status = help_or_version(about, argc, argv);
     if (start.status) return start;
-    std::vector<OptionSpec> options{kThreadsOption, kNoProgressOption, kStartOption, kFramesOption,
-                                    kShardOption};
+    std::vector<OptionSpec> options;
+    if (about.frame_options)
+        options = {kThreadsOption, kNoProgressOption, kStartOption, kFramesOption, kShardOption};
     options.insert(options.end(), about.options.begin(), about.options.end());
     start.line = parse_command_line(argc, argv, options);
     if (const std::string why = read_run_options(start.line, start.run); !why.empty())

@@ -27,6 +27,9 @@ struct ProgramSpec {
     int failure_status;
     bool usage_to_stderr;  // the usage text goes to standard error
     Isa (*kernels)();      // the instruction set the program's kernels run on
+    // Whether it runs over frames, and so takes --threads, --start, --frames,
+    // --shard and --no-progress.
+    bool frame_options = true;
 };
 
 struct ProgramStart {

@@ -3,6 +3,7 @@
 // kernels as the programs, with the GIL released while they work.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bd_rate.hpp"
 #include "geometry.hpp"
 #include "measures.hpp"
 #include "pixel_format.hpp"
@@ -223,6 +225,25 @@ PYBIND11_MODULE(_rawframes, m) {
     m.attr("__version__") = RAWFRAMES_VERSION;
     m.def("isa", [] { return std::string(rawframes_isa()); });
     m.def("y4m_layout", &y4m_layout);
+    m.def(
+        "bd",
+        [](const std::vector<double>& rate_a, const std::vector<double>& quality_a,
+           const std::vector<double>& rate_b, const std::vector<double>& quality_b,
+           const std::string& interpolation) {
+            const Interpolation* how = find_interpolation(interpolation);
+            if (how == nullptr)
+                throw py::value_error("unknown interpolation '" + interpolation +
+                                      "': expected pchip, cubic or akima");
+            if (rate_a.size() != quality_a.size() || rate_b.size() != quality_b.size())
+                throw py::value_error("a curve has not as many rates as qualities");
+            BdResult r;
+            if (const std::string why = bd_compare(rate_a, quality_a, rate_b, quality_b, *how, r);
+                !why.empty())
+                throw py::value_error(why);
+            return py::make_tuple(r.bd_rate, r.bd_quality, r.overlap);
+        },
+        py::arg("rate_a"), py::arg("quality_a"), py::arg("rate_b"), py::arg("quality_b"),
+        py::arg("interpolation"));
     m.def(
         "rgb10_to_yuv10",
         [](const py::array& rgb, std::size_t threads) {

@@ -102,6 +102,7 @@ class ReportEvents : public nlohmann::json_sax<Json> {
     std::vector<std::string> measures;  // as the head lists them
     bool have_frames = false, have_width = false, have_height = false, have_skip = false;
     std::string error;  // why the parse stopped, or empty
+    FrameJson summary;  // the summary's values, by their place
 
     bool null() override { return value({}); }
     bool boolean(bool) override { return value({Value::kBool, 0, {}}); }
@@ -182,6 +183,19 @@ class ReportEvents : public nlohmann::json_sax<Json> {
             measures.push_back(v.text);
             return true;
         }
+        if (depth >= 2 && depth <= 3 && levels_[0].key == "summary" && !levels_[1].array) {
+            if (summary.members.size() >= kMaxFrameMembers)
+                return not_a_report("its summary has too many members");
+            summary.members.emplace_back(
+                depth == 2 ? levels_[1].key : levels_[1].key + "." + levels_[2].key, v);
+            return true;
+        }
+        if (depth == 4 && levels_[0].key == "summary" && levels_[1].key == "average") {
+            if (summary.members.size() >= kMaxFrameMembers)
+                return not_a_report("its summary has too many members");
+            summary.members.emplace_back("average." + levels_[2].key + "." + levels_[3].key, v);
+            return true;
+        }
         if (!in_frames() || frame_ == nullptr) return true;
         if (depth == 2) return not_a_report("a frame is not an object");
         // A frame's members, and those of its objects, by where they stand.
@@ -251,6 +265,10 @@ void parse(InputFile& file, ReportEvents& events) {
 }  // namespace
 
 ReportInfo read_report_info(InputFile& file) {
+    return read_report_figures(file).info;
+}
+
+ReportFigures read_report_figures(InputFile& file) {
     ReportEvents events(nullptr, nullptr);
     parse(file, events);
     if (events.format.empty()) throw MergeError("it is not a frame-snr JSON report (no format)");
@@ -268,7 +286,7 @@ ReportInfo read_report_info(InputFile& file) {
         throw MergeError("its measures are not ones of frame-snr: " + why);
     if (const std::string why = check_geometry({info.width, info.height}); !why.empty())
         throw MergeError("its frame size is invalid: " + why);
-    return info;
+    return {info, events.summary};
 }
 
 void read_report_frames(InputFile& file, const ReportInfo& info,

@@ -29,6 +29,15 @@ inline constexpr std::uint64_t kMaxReportValue = std::uint64_t{1} << 20;
 // the whole report; throws MergeError. The file is read from its start.
 ReportInfo read_report_info(InputFile& file);
 
+// The run a report is of (as read_report_info gives it) and its summary's
+// values by their place: "frames", "average.y", "average.ssim.y", "global.y",
+// "average.delta_e" ... (each as written: null where there is none).
+struct ReportFigures {
+    ReportInfo info;
+    FrameJson summary;
+};
+ReportFigures read_report_figures(InputFile& file);
+
 // Hands on every frame of the report, in order, once it is checked against
 // the run `info` (which read_report_info gave): its reference frame is the one
 // the frame skip gives, and every SNR is the one its squared error gives, so

@@ -14,46 +14,6 @@ std::vector<const Measure*> run_measures(const ReportInfo& info) {
 
 namespace {
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : valid_utf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string xml_text(const std::string& text) {
-    std::string out;
-    for (const unsigned char c : valid_utf8(text)) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c < 0x20 ? '?' : static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 void keep_min(std::optional<double>& m, const std::optional<double>& v) {
     if (v && (!m || *v < *m)) m = v;
 }
@@ -90,6 +50,46 @@ std::string valid_utf8(const std::string& s) {
         } else {
             out += "\xEF\xBF\xBD";
             i += 1;
+        }
+    }
+    return out;
+}
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : valid_utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string xml_text(const std::string& text) {
+    std::string out;
+    for (const unsigned char c : valid_utf8(text)) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c < 0x20 ? '?' : static_cast<char>(c);
         }
     }
     return out;

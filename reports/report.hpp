@@ -77,5 +77,8 @@ class PlotSeries {
 
 // `s` as valid UTF-8 without noncharacters: what is not becomes U+FFFD.
 std::string valid_utf8(const std::string& s);
+// `text` (made valid UTF-8) as a JSON string, and as XML text.
+std::string json_string(const std::string& text);
+std::string xml_text(const std::string& text);
 
 }  // namespace rawframes

@@ -16,7 +16,7 @@ import numpy as np
 from . import _rawframes
 from ._rawframes import __version__, isa
 
-__all__ = ["__version__", "ciede2000", "dovrak", "frame_snr", "isa", "ms_ssim", "read",
+__all__ = ["__version__", "bd_quality", "bd_rate", "ciede2000", "dovrak", "frame_snr", "isa", "ms_ssim", "read",
            "rgb10_to_yuv10", "ssim", "yuv10_to_rgb10", "yuv420_to_rgb", "FORMATS"]
 
 # Sample type and whether the format is 4:2:0, by name.
@@ -158,6 +158,22 @@ def frame_snr(target, reference, format="yuv10", frame_skip=0, width=0, height=0
     reference frame i * (frame_skip + 1); yuv420 needs width and height)."""
     return json.loads(_rawframes.frame_snr_json(target, reference, format, frame_skip, width,
                                                 height, threads, ",".join(measures)))
+
+
+def bd_rate(rate_a, quality_a, rate_b, quality_b, interpolation="pchip"):
+    """The Bjontegaard delta rate of curve b against anchor a, in percent
+    (negative: b needs fewer bits for the same quality), as rd-curve gives it;
+    interpolation "pchip", "cubic" or "akima"."""
+    return _rawframes.bd(list(map(float, rate_a)), list(map(float, quality_a)),
+                         list(map(float, rate_b)), list(map(float, quality_b)), interpolation)[0]
+
+
+def bd_quality(rate_a, quality_a, rate_b, quality_b, interpolation="pchip"):
+    """The Bjontegaard delta quality of curve b against anchor a (positive: b
+    gives more quality for the same rate), as rd-curve gives it; NaN when the
+    rate ranges do not overlap."""
+    return _rawframes.bd(list(map(float, rate_a)), list(map(float, quality_a)),
+                         list(map(float, rate_b)), list(map(float, quality_b)), interpolation)[1]
 
 
 @_checking_mapped_files
