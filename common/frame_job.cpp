@@ -27,12 +27,12 @@ void FrameJob::warn_raw_y4m(const std::string& read_as) const {
 }
 
 bool FrameJob::prepare(const FrameGeometry& g, std::size_t busy_stages,
-                       const std::vector<std::uint64_t>& other) {
+                       const std::vector<std::uint64_t>& other, bool readers_busy) {
     std::vector<std::uint64_t> bytes;
     for (const Input& in : inputs_) bytes.push_back(frame_bytes(in.source->format(), g));
     bytes.insert(bytes.end(), other.begin(), other.end());
-    return run_.prepare(run_workers(options_.threads, inputs_.size() + busy_stages), inputs_.size(),
-                        bytes);
+    const std::size_t busy = (readers_busy ? inputs_.size() : 0) + busy_stages;
+    return run_.prepare(run_workers(options_.threads, busy), inputs_.size(), bytes);
 }
 
 std::optional<FrameJob::Failure> FrameJob::measure(const FrameGeometry& g) {

@@ -48,10 +48,11 @@ class FrameJob {
     void warn_raw_y4m(const std::string& read_as) const;
 
     // The frame slots: each holds a frame of every input and the `other`
-    // buffers. The inputs' readers and `busy_stages` others each keep a core
-    // busy (run_workers). False when not even one slot fits.
+    // buffers. The inputs' readers (unless the work per frame dwarfs their
+    // copying) and `busy_stages` others each keep a core busy (run_workers).
+    // False when not even one slot fits.
     bool prepare(const FrameGeometry& g, std::size_t busy_stages,
-                 const std::vector<std::uint64_t>& other = {});
+                 const std::vector<std::uint64_t>& other = {}, bool readers_busy = true);
     std::size_t slots() const { return run_.slots(); }
     std::uint8_t* buffer(std::size_t slot, std::size_t k) const { return run_.buffer(slot, k); }
 

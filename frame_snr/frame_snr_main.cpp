@@ -21,6 +21,7 @@
 
 #include "cli_info.hpp"
 #include "diag.hpp"
+#include "error_map.hpp"
 #include "frame_file.hpp"
 #include "frame_job.hpp"
 #include "frame_source.hpp"
@@ -54,12 +55,23 @@ constexpr std::int32_t kDefaultWidth = 160;
 constexpr OptionSpec kFormatOption{"format", true};
 constexpr OptionSpec kMergeOption{"merge", false};
 constexpr OptionSpec kMeasureOption{"measure", true};
+constexpr OptionSpec kLabelOption{"label", true};
+constexpr OptionSpec kReferenceLabelOption{"reference-label", true};
+constexpr OptionSpec kRegionOption{"region", true};
+constexpr OptionSpec kErrorMapOption{"error-map", true};
+constexpr OptionSpec kErrorMapFramesOption{"error-map-frames", true};
+constexpr OptionSpec kErrorMapPlaneOption{"error-map-plane", true};
+constexpr OptionSpec kRunOnlyOptions[] = {
+    kFormatOption,   kMergeOption,          kMeasureOption,
+    kLabelOption,    kReferenceLabelOption, kRegionOption,
+    kErrorMapOption, kErrorMapFramesOption, kErrorMapPlaneOption};
 // The report kinds that go to files each give an option (--csv FILE ...).
-constexpr std::array<OptionSpec, std::size(kReportFileKinds) + 3> options_of_program() {
-    std::array<OptionSpec, std::size(kReportFileKinds) + 3> all{};
+constexpr std::array<OptionSpec, std::size(kReportFileKinds) + std::size(kRunOnlyOptions)>
+options_of_program() {
+    std::array<OptionSpec, std::size(kReportFileKinds) + std::size(kRunOnlyOptions)> all{};
     std::size_t k = 0;
     for (const ReportFileKind& kind : kReportFileKinds) all[k++] = {kind.option, true};
-    for (const OptionSpec& o : {kFormatOption, kMergeOption, kMeasureOption}) all[k++] = o;
+    for (const OptionSpec& o : kRunOnlyOptions) all[k++] = o;
     return all;
 }
 constexpr auto kOptions = options_of_program();
@@ -74,6 +86,15 @@ constexpr const char* kReportOptionsHelp =
     "  --measure LIST measures besides SNR, comma-separated: ssim, ms-ssim (each\n"
     "                 plane), ciede2000 (rgb10 and rgb8: mean and largest colour\n"
     "                 difference); in every report after the SNR\n"
+    "  --region X,Y,W,H  measure that rectangle of the frames only\n"
+    "  --label NAME, --reference-label NAME\n"
+    "                 the names the reports give the inputs\n"
+    "  --error-map PREFIX  write PREFIX-FRAME.png, a picture of where the errors are\n"
+    "                 (log scale, with its colour bar), and PREFIX-FRAME.json\n"
+    "  --error-map-frames LIST  frame numbers and worst:N (default worst:1: the\n"
+    "                 frames of the lowest SNR of the first column)\n"
+    "  --error-map-plane P  a plane (y, cb, g ...), or max (default): the largest\n"
+    "                 difference over the planes\n"
     "  (FILE - is standard output, instead of the text report; one of them at most)\n"
     "  --merge A.json B.json ...\n"
     "                 the reports of the whole run from the JSON reports of its\n"
@@ -193,6 +214,134 @@ class Reports {
     std::array<Destination, 1 + std::size(kReportFileKinds)> destinations_;
 };
 
+// "X,Y,W,H", four whole numbers.
+std::optional<Region> parse_region(const std::string& text) {
+    std::int64_t v[4];
+    std::size_t at = 0;
+    for (int k = 0; k < 4; ++k) {
+        const std::size_t end = k < 3 ? text.find(',', at) : text.size();
+        if (end == std::string::npos || end <= at || end - at > 10) return std::nullopt;
+        v[k] = 0;
+        for (std::size_t i = at; i < end; ++i) {
+            if (text[i] < '0' || text[i] > '9') return std::nullopt;
+            v[k] = v[k] * 10 + (text[i] - '0');
+        }
+        if (v[k] > INT32_MAX) return std::nullopt;
+        at = end + 1;
+    }
+    return Region{static_cast<std::int32_t>(v[0]), static_cast<std::int32_t>(v[1]),
+                  static_cast<std::int32_t>(v[2]), static_cast<std::int32_t>(v[3])};
+}
+
+// The error maps of a run: each frame it names as the frame is reported, and
+// the N worst kept (their frames copied: N pairs at most) until the run ends.
+class ErrorMaps {
+  public:
+    ErrorMaps(std::string prefix, ErrorMapFrames frames, std::optional<std::uint32_t> plane,
+              const ReportInfo& info, const PixelFormat& format, const FrameGeometry& g)
+        : prefix_(std::move(prefix)),
+          frames_(std::move(frames)),
+          plane_(plane),
+          info_(info),
+          format_(format),
+          g_(g),
+          bytes_(frame_bytes(format, g)) {}
+    // False when a map cannot be written (said).
+    bool frame(const FrameRecord& r, const std::uint8_t* target, const std::uint8_t* reference) {
+        if (std::binary_search(frames_.frames.begin(), frames_.frames.end(), r.frame) &&
+            !write(r.frame, r.reference_frame, target, reference))
+            return false;
+        if (frames_.worst == 0) return true;
+        // The lowest SNR of the first column; identical planes are the best.
+        const double score = r.figures[0].sse == 0 ? INFINITY : r.figures[0].snr;
+        if (worst_.size() == frames_.worst && !(score < worst_.back().score)) return true;
+        if (worst_.size() == frames_.worst) worst_.pop_back();
+        Kept kept{score, r.frame, r.reference_frame, std::vector<std::uint8_t>(2 * bytes_)};
+        std::memcpy(kept.frames.data(), target, bytes_);
+        std::memcpy(kept.frames.data() + bytes_, reference, bytes_);
+        const auto at =
+            std::upper_bound(worst_.begin(), worst_.end(), kept,
+                             [](const Kept& a, const Kept& b) { return a.score < b.score; });
+        worst_.insert(at, std::move(kept));
+        return true;
+    }
+    bool end() {
+        std::sort(worst_.begin(), worst_.end(),
+                  [](const Kept& a, const Kept& b) { return a.frame < b.frame; });
+        for (const Kept& k : worst_)
+            if (!std::binary_search(frames_.frames.begin(), frames_.frames.end(), k.frame) &&
+                !write(k.frame, k.reference_frame, k.frames.data(), k.frames.data() + bytes_))
+                return false;
+        return true;
+    }
+
+  private:
+    struct Kept {
+        double score;
+        std::uint64_t frame, reference_frame;
+        std::vector<std::uint8_t> frames;  // target, then reference
+    };
+    std::string key_of(std::uint32_t plane) const {
+        std::string s = format_.planes[plane].name;
+        for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        return s;
+    }
+    bool write(std::uint64_t frame, std::uint64_t reference_frame, const std::uint8_t* target,
+               const std::uint8_t* reference) {
+        const ErrorMap map = error_map(format_, g_, target, reference, plane_);
+        std::uint32_t height = 0;
+        const std::vector<std::uint8_t> picture = error_map_picture(map, height);
+        const std::string base = prefix_ + "-" + std::to_string(frame);
+        const std::string png = base + ".png", sidecar = base + ".json";
+        const std::string what =
+            plane_ ? "the |difference| of " + std::string(format_.planes[*plane_].name)
+                   : std::string("the largest |difference| of the planes");
+        if (const std::string why =
+                write_png(png, picture, map.width, height,
+                          "frame-snr error map of frame " + std::to_string(frame) + ": " + what +
+                              ", log scale from 0 to " + std::to_string(map.largest));
+            !why.empty()) {
+            fail("cannot write " + png, why);
+            return false;
+        }
+        const std::string json =
+            "{\"frame\": " + std::to_string(frame) +
+            ", \"reference_frame\": " + std::to_string(reference_frame) +
+            ", \"target\": " + json_string(info_.target) +
+            ", \"reference\": " + json_string(info_.reference) +
+            ", \"picture\": " + json_string(png.substr(png.rfind('/') + 1)) +
+            ", \"width\": " + std::to_string(map.width) +
+            ", \"height\": " + std::to_string(map.height) + ", \"plane\": \"" +
+            (plane_ ? key_of(*plane_) : std::string("max")) +
+            "\",\n \"scale\": {\"kind\": \"log\", \"from\": 0, \"to\": " +
+            std::to_string(map.largest) +
+            ", \"colours\": \"viridis: a difference of 0 is colour 0, d > 0 colour 1 + floor(254 "
+            "ln(1 + d) / ln(1 + to))\", \"bar_rows\": " +
+            std::to_string(kErrorMapStrip) +
+            "},\n \"largest\": {\"difference\": " + std::to_string(map.largest) +
+            ", \"x\": " + std::to_string(map.x) + ", \"y\": " + std::to_string(map.y) +
+            ", \"plane\": \"" + key_of(map.plane_of_largest) + "\"}}\n";
+        OutputFile out;
+        InputFile none;
+        int e = out.create(sidecar.c_str(), none);
+        if (e == 0) e = out.write(json.data(), json.size());
+        if (e == 0) e = out.close();
+        if (e != 0) {
+            fail("cannot write " + sidecar, error_text(e));
+            return false;
+        }
+        return true;
+    }
+    std::string prefix_;
+    ErrorMapFrames frames_;
+    std::optional<std::uint32_t> plane_;
+    const ReportInfo& info_;
+    const PixelFormat& format_;
+    FrameGeometry g_;
+    std::uint64_t bytes_;
+    std::vector<Kept> worst_;  // by score, the lowest first
+};
+
 // frame-snr --merge: the reports of the whole measurement from the JSON
 // reports of its consecutive frame ranges. Each is read three times: for the
 // run it is of, then checked throughout (so that no report is begun that
@@ -218,7 +367,7 @@ int merge(const CommandLine& line) {
     }
     const auto same_run = [](const ReportInfo& a, const ReportInfo& b) {
         return a.layout.format == b.layout.format && a.width == b.width && a.height == b.height &&
-               a.frame_skip == b.frame_skip && a.measures == b.measures;
+               a.frame_skip == b.frame_skip && a.measures == b.measures && a.region == b.region;
     };
     const auto run_text = [](const ReportInfo& i) {
         std::string measured;
@@ -291,12 +440,15 @@ int run(int argc, char** argv) {
         }
     }
     if (line.has(kMergeOption.name)) {
-        if (line.has(kFormatOption.name) || line.has(kStartOption.name) ||
-            line.has(kFramesOption.name) || line.has(kShardOption.name) ||
-            line.has(kMeasureOption.name))
-            return usage_error(kSpec, argv,
-                               "--merge takes the format, size, frames and measures from the "
-                               "reports");
+        for (const OptionSpec& o : kRunOnlyOptions)
+            if (std::string(o.name) != kMergeOption.name && line.has(o.name))
+                return usage_error(kSpec, argv,
+                                   "--merge takes the run (format, size, frames, measures, "
+                                   "region, names) from the reports: --" +
+                                       std::string(o.name) + " has no place there");
+        if (line.has(kStartOption.name) || line.has(kFramesOption.name) ||
+            line.has(kShardOption.name))
+            return usage_error(kSpec, argv, "--merge takes the frames from the reports");
         return merge(line);
     }
     const std::size_t count = line.positional.size();
@@ -322,6 +474,37 @@ int run(int argc, char** argv) {
             choose_measures(line.value(kMeasureOption.name).value_or("snr"), *format, measures);
         !why.empty())
         return usage_error(kSpec, argv, why);
+    std::optional<Region> region;
+    if (const auto text = line.value(kRegionOption.name)) {
+        region = parse_region(*text);
+        if (!region)
+            return usage_error(kSpec, argv,
+                               "invalid --region '" + *text + "': expected X,Y,WIDTH,HEIGHT");
+    }
+    // Error maps: the frames and the plane.
+    const std::optional<std::string> map_prefix = line.value(kErrorMapOption.name);
+    ErrorMapFrames map_frames;
+    std::optional<std::uint32_t> map_plane;
+    if (!map_prefix &&
+        (line.has(kErrorMapFramesOption.name) || line.has(kErrorMapPlaneOption.name)))
+        return usage_error(kSpec, argv,
+                           "--error-map-frames and --error-map-plane go with --error-map");
+    if (map_prefix) {
+        if (!png_available())
+            return fail("cannot write error maps", "this build has no PNG support (libpng)");
+        const std::string list = line.value(kErrorMapFramesOption.name).value_or("worst:1");
+        if (const std::string why = parse_error_map_frames(list, map_frames); !why.empty())
+            return usage_error(kSpec, argv, "--error-map-frames: " + why);
+        const std::string plane = line.value(kErrorMapPlaneOption.name).value_or("max");
+        if (plane != "max") {
+            for (std::size_t c = 0; c < 3; ++c)
+                if (json_key(layout, c) == plane) map_plane = layout.plane[c];
+            if (!map_plane)
+                return usage_error(kSpec, argv,
+                                   "--error-map-plane '" + plane +
+                                       "': expected max or a plane of " + format->name);
+        }
+    }
     Reports reports;
     if (const auto status = reports.choose(line)) return *status;
 
@@ -352,18 +535,28 @@ int run(int argc, char** argv) {
     if (const std::string why = check_geometry(geometry); !why.empty())
         return fail("invalid frame size", why);
     job.warn_raw_y4m(std::string("raw ") + format->name + " frames");
+    if (region)
+        if (const std::string why = check_region(*format, geometry, *region); !why.empty())
+            return fail("cannot measure a region", why);
+    // What is measured: the region, or the whole frames.
+    const FrameGeometry measured = region ? FrameGeometry{region->width, region->height} : geometry;
     for (const Measure* m : measures)
-        for (const std::string& w : m->start_warnings(layout, geometry))
+        for (const std::string& w : m->start_warnings(layout, measured))
             report_line(kProgram, "warning: " + w);
 
-    // Each slot has the measures' scratch memory beside its two frames.
+    // Each slot has the measures' scratch memory beside its two frames, and
+    // the region of each when one is measured.
     std::size_t scratch = 0;
     for (const Measure* m : measures)
-        scratch = std::max(scratch, m->scratch_doubles(layout, geometry));
+        scratch = std::max(scratch, m->scratch_doubles(layout, measured));
     const std::uint64_t frame_bytes = rawframes::frame_bytes(*format, geometry);
+    const std::uint64_t region_bytes = rawframes::frame_bytes(*format, measured);
     std::vector<std::uint64_t> other;
+    const std::size_t scratch_buffer = 2, region_buffer = scratch != 0 ? 3 : 2;
     if (scratch != 0) other.push_back(scratch * sizeof(double));
-    if (!job.prepare(geometry, 0, other))
+    if (region) other.insert(other.end(), {region_bytes, region_bytes});
+    // Measures beyond SNR keep the workers busier than the readers.
+    if (!job.prepare(geometry, 0, other, measures.size() == 1))
         return fail("cannot allocate frame buffers",
                     "2 x " + std::to_string(frame_bytes) +
                         (scratch ? " bytes and scratch memory" : " bytes") + " are not available");
@@ -380,29 +573,47 @@ int run(int argc, char** argv) {
     const std::uint64_t first = job.options().start;
 
     // The reports give the skip that was used (none for a negative one).
-    const ReportInfo info{target.path(),  reference.path(), layout,
-                          geometry.width, geometry.height,  static_cast<std::int32_t>(step - 1),
-                          measures};
+    const ReportInfo info{line.value(kLabelOption.name).value_or(target.path()),
+                          line.value(kReferenceLabelOption.name).value_or(reference.path()),
+                          layout,
+                          geometry.width,
+                          geometry.height,
+                          static_cast<std::int32_t>(step - 1),
+                          measures,
+                          region};
     const InputFile* const inputs_of_reports[] = {&target, &reference};
     if (const auto status = reports.open(inputs_of_reports, info)) return *status;
     ReportSummary summary(layout, measures);
 
     std::vector<FrameRecord> results(job.slots());
+    // The frames measured: the slot's frames, or their regions.
+    const auto measured_frames = [&](std::size_t slot) {
+        if (!region) return std::pair{job.buffer(slot, 0), job.buffer(slot, 1)};
+        return std::pair{job.buffer(slot, region_buffer), job.buffer(slot, region_buffer + 1)};
+    };
     const ConvertStage measure_stage = [&](std::size_t slot, std::uint64_t) {
         FrameRecord& r = results[slot];
         r = FrameRecord{};
+        if (region)
+            for (std::size_t k = 0; k < 2; ++k)
+                crop_frame(*format, geometry, job.buffer(slot, k), *region,
+                           job.buffer(slot, region_buffer + k));
         double* scratch_memory =
-            scratch != 0 ? reinterpret_cast<double*>(job.buffer(slot, 2)) : nullptr;
+            scratch != 0 ? reinterpret_cast<double*>(job.buffer(slot, scratch_buffer)) : nullptr;
+        const auto [t, ref] = measured_frames(slot);
         for (std::size_t k = 0; k < measures.size(); ++k)
-            measures[k]->measure(layout, job.buffer(slot, 0), job.buffer(slot, 1), geometry,
-                                 scratch_memory, r, k);
+            measures[k]->measure(layout, t, ref, measured, scratch_memory, r, k);
     };
+    ErrorMaps maps(map_prefix.value_or(""), map_frames, map_plane, info, *format, measured);
     const WriteStage report = [&](std::size_t slot, std::uint64_t i) {
         FrameRecord& record = results[slot];
         record.frame = first + i;
         record.reference_frame = (first + i) * step;
         summary.add(record);
-        return reports.frame(record);
+        if (!reports.frame(record)) return false;
+        if (!map_prefix) return true;
+        const auto [t, ref] = measured_frames(slot);
+        return maps.frame(record, t, ref);
     };
     // Inputs of different lengths, or that end inside a frame, point to a
     // wrong size or a wrong file: say so. A stream is read to its end for it,
@@ -446,6 +657,7 @@ int run(int argc, char** argv) {
         job.run(options.progress && ::isatty(STDOUT_FILENO) != 1, {}, measure_stage, report);
     if (result.end == FrameRead::kError) return fail(result.what, result.reason);
     if (result.write_failed || !reports.end(summary)) return kFailed;
+    if (map_prefix && !maps.end()) return kFailed;
     for (const std::string& w : note_warnings(layout, summary.notes()))
         report_line(kProgram, "warning: " + w);
     if (!warn_about_sizes(result)) return kFailed;

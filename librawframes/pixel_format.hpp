@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "geometry.hpp"
@@ -73,6 +74,20 @@ bool has_y4m_form(const PixelFormat& f);
 // Width and height of plane p.
 std::uint64_t plane_width(const PixelFormat& f, const FrameGeometry& g, std::uint32_t p);
 std::uint64_t plane_height(const PixelFormat& f, const FrameGeometry& g, std::uint32_t p);
+
+// A rectangle of a frame: from column x and row y, width x height pixels.
+struct Region {
+    std::int32_t x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Region&) const = default;
+};
+// Why `r` is not a region of frames of `g` in format `f` (it must lie inside
+// the frame; a subsampled format's chroma rectangle must fall on whole
+// samples: x and y even, and the width and height too unless the region
+// reaches the frame's edge), or an empty text.
+std::string check_region(const PixelFormat& f, const FrameGeometry& g, const Region& r);
+// Copies region `r` of `frame` (of `g`) into `out`, a frame of r's size.
+void crop_frame(const PixelFormat& f, const FrameGeometry& g, const std::uint8_t* frame,
+                const Region& r, std::uint8_t* out);
 // Samples of plane p, and where it starts in a frame, in bytes.
 std::uint64_t plane_samples(const PixelFormat& f, const FrameGeometry& g, std::uint32_t p);
 std::uint64_t plane_offset(const PixelFormat& f, const FrameGeometry& g, std::uint32_t p);

@@ -291,16 +291,21 @@ PYBIND11_MODULE(_rawframes, m) {
         "frame_snr_json",
         [](const py::array& target, const py::array& reference, const std::string& format_name,
            std::int32_t frame_skip, std::int32_t width, std::int32_t height, std::size_t threads,
-           const std::string& measure_list) {
+           const std::string& measure_list, const std::string& label,
+           const std::string& reference_label) {
             const Run run = run_of(target, reference, format_name, width, height, measure_list);
             if (frame_skip < 0) throw py::value_error("frame_skip must not be negative");
             const std::uint64_t step = std::uint64_t(frame_skip) + 1;
             const std::size_t count =
                 std::min<std::size_t>(run.t.count, (run.r.count + step - 1) / step);
             const std::vector<FrameRecord> records = run.measure(count, step, threads);
-            const ReportInfo info{
-                "target",   "reference", run.layout, run.t.geometry.width, run.t.geometry.height,
-                frame_skip, run.measures};
+            const ReportInfo info{label,
+                                  reference_label,
+                                  run.layout,
+                                  run.t.geometry.width,
+                                  run.t.geometry.height,
+                                  frame_skip,
+                                  run.measures};
             const std::unique_ptr<Report> json = make_report(ReportKind::kJson, info);
             ReportSummary summary(run.layout, run.measures);
             std::string text = json->begin();
@@ -314,7 +319,8 @@ PYBIND11_MODULE(_rawframes, m) {
             return text + json->end(summary);
         },
         py::arg("target"), py::arg("reference"), py::arg("format"), py::arg("frame_skip"),
-        py::arg("width"), py::arg("height"), py::arg("threads"), py::arg("measures"));
+        py::arg("width"), py::arg("height"), py::arg("threads"), py::arg("measures"),
+        py::arg("label"), py::arg("reference_label"));
     // One measure's values per frame: SSIM and MS-SSIM of each plane (in the
     // file's plane order), CIEDE2000's mean and largest difference.
     m.def(

@@ -232,7 +232,7 @@ class SnrMeasure final : public Measure {
     std::string json_summary(const ReportInfo& info, const ReportSummary& summary) const override {
         const ReportLayout& l = info.layout;
         return ", \"global\": " +
-               json_optional_columns(l, summary.global({info.width, info.height})) +
+               json_optional_columns(l, summary.global(measured_geometry(info))) +
                ", \"min\": " + json_optional_columns(l, summary.min(), true) +
                ", \"max\": " + json_optional_columns(l, summary.max(), true);
     }
@@ -258,7 +258,7 @@ class SnrMeasure final : public Measure {
                 sum = sum * 10 + static_cast<unsigned>(ch - '0');
             }
             PlaneFigure& figure = r.figures[c];
-            figure = column_figure(layout, c, sum, {info.width, info.height});
+            figure = column_figure(layout, c, sum, measured_geometry(info));
             // Identical planes have no SNR in JSON; the others the one their
             // squared error gives, to the bit.
             bool same = false;
@@ -400,7 +400,7 @@ class SsimMeasure final : public Measure {
     std::string read(const FrameJson& json, const ReportInfo& info, FrameRecord& r,
                      std::size_t slot) const override {
         const ReportLayout& layout = info.layout;
-        const FrameGeometry g{info.width, info.height};
+        const FrameGeometry g = measured_geometry(info);
         for (std::size_t c = 0; c < 3; ++c) {
             const JsonScalar* v = json.find(key() + "." + json_key(layout, c));
             const bool none = plane_width(*layout.format, g, layout.plane[c]) < least() ||
@@ -412,7 +412,7 @@ class SsimMeasure final : public Measure {
             if (none || !value || !(*value >= (multi_ ? 0.0 : -1.0) && *value <= 1.0))
                 return "its " + title() + " of " + layout.name(c) + " is " +
                        (v->kind == JsonScalar::kNull ? "null" : v->text) + ", which a " +
-                       std::to_string(info.width) + " x " + std::to_string(info.height) +
+                       std::to_string(g.width) + " x " + std::to_string(g.height) +
                        " run does not give";
             r.values[slot][c] = *value;
         }

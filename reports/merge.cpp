@@ -101,8 +101,9 @@ class ReportEvents : public nlohmann::json_sax<Json> {
     std::string format;
     std::vector<std::string> measures;  // as the head lists them
     bool have_frames = false, have_width = false, have_height = false, have_skip = false;
-    std::string error;  // why the parse stopped, or empty
-    FrameJson summary;  // the summary's values, by their place
+    std::string error;             // why the parse stopped, or empty
+    FrameJson summary;             // the summary's values, by their place
+    std::optional<Region> region;  // the measured region, if the report names one
 
     bool null() override { return value({}); }
     bool boolean(bool) override { return value({Value::kBool, 0, {}}); }
@@ -181,6 +182,18 @@ class ReportEvents : public nlohmann::json_sax<Json> {
             if (v.kind != Value::kString || measures.size() >= kMaxMeasures)
                 return not_a_report("\"measures\" is not a list of measures");
             measures.push_back(v.text);
+            return true;
+        }
+        if (depth == 2 && levels_[0].key == "region" && !levels_[1].array) {
+            const std::string& k = levels_[1].key;
+            if (v.kind != Value::kUnsigned || v.whole > INT32_MAX)
+                return not_a_report("\"region\" holds something other than whole numbers");
+            const auto n = static_cast<std::int32_t>(v.whole);
+            if (!region) region = Region{};
+            (k == "x"       ? region->x
+             : k == "y"     ? region->y
+             : k == "width" ? region->width
+                            : region->height) = n;
             return true;
         }
         if (depth >= 2 && depth <= 3 && levels_[0].key == "summary" && !levels_[1].array) {
@@ -279,6 +292,12 @@ ReportFigures read_report_figures(InputFile& file) {
             "it is not a frame-snr JSON report (it lacks the size, the frame skip or the frames)");
     ReportInfo info = events.info;
     info.layout = report_layout(*f);
+    if (events.region) {
+        info.region = events.region;
+        if (const std::string why = check_region(*f, {info.width, info.height}, *info.region);
+            !why.empty())
+            throw MergeError("its region is invalid: " + why);
+    }
     std::string list;
     for (const std::string& m : events.measures) list += (list.empty() ? "" : ",") + m;
     if (const std::string why = choose_measures(list.empty() ? "snr" : list, *f, info.measures);

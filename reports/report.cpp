@@ -7,6 +7,11 @@
 
 namespace rawframes {
 
+FrameGeometry measured_geometry(const ReportInfo& info) {
+    if (info.region) return {info.region->width, info.region->height};
+    return {info.width, info.height};
+}
+
 std::vector<const Measure*> run_measures(const ReportInfo& info) {
     if (!info.measures.empty()) return info.measures;
     return {snr_measure(*info.layout.format)};
@@ -147,6 +152,14 @@ void PlotSeries::add(std::uint64_t frame, const std::array<std::optional<double>
 
 namespace {
 
+// ", region W x H at X,Y" when the run measures one.
+std::string region_text(const ReportInfo& info) {
+    if (!info.region) return {};
+    const Region& r = *info.region;
+    return ", region " + std::to_string(r.width) + " x " + std::to_string(r.height) + " at " +
+           std::to_string(r.x) + "," + std::to_string(r.y);
+}
+
 // One measure's panel of the picture, `top` pixels down from its top.
 std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const PlotSeries& series,
                       const ColumnValues& averages, std::uint64_t frames, double top) {
@@ -197,11 +210,12 @@ std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const
         return std::string(b);
     };
 
-    std::string s =
-        "<text x=\"480\" y=\"" + label(top + 28) + "\" text-anchor=\"middle\" font-size=\"15\">" +
-        panel.title + " of " + xml_text(info.target) + " against " + xml_text(info.reference) +
-        " (" + std::to_string(info.width) + " x " + std::to_string(info.height) + ", frame skip " +
-        std::to_string(info.frame_skip) + ", " + std::to_string(frames) + " frames)</text>\n";
+    std::string s = "<text x=\"480\" y=\"" + label(top + 28) +
+                    "\" text-anchor=\"middle\" font-size=\"15\">" + panel.title + " of " +
+                    xml_text(info.target) + " against " + xml_text(info.reference) + " (" +
+                    std::to_string(info.width) + " x " + std::to_string(info.height) +
+                    region_text(info) + ", frame skip " + std::to_string(info.frame_skip) + ", " +
+                    std::to_string(frames) + " frames)</text>\n";
     // Grid, ticks and their labels.
     // Ticks counted, not stepped: a step too small to change a huge value
     // must not loop for ever.
@@ -327,9 +341,13 @@ std::string svg_plot(const ReportInfo& info, const std::vector<PlotSeries>& seri
 class TextReport final : public Report {
   public:
     explicit TextReport(const ReportInfo& info)
-        : layout_(info.layout), measures_(run_measures(info)) {}
+        : layout_(info.layout),
+          measures_(run_measures(info)),
+          region_(info.region ? region_text(info).substr(std::string(", region").size()) : "") {}
     std::string begin() override {
-        std::string s = "\nFrame";
+        // A run of a region says so first.
+        std::string s = region_.empty() ? "" : "\nMeasured: the region" + region_;
+        s += "\nFrame";
         for (const Measure* m : measures_) s += m->text_header(layout_);
         return s;
     }
@@ -350,6 +368,7 @@ class TextReport final : public Report {
   private:
     ReportLayout layout_;
     std::vector<const Measure*> measures_;
+    std::string region_;
 };
 
 class CsvReport final : public Report {
@@ -390,7 +409,7 @@ class JsonReport final : public Report {
                ", \"reference\": " + json_string(info_.reference) + ", \"format\": \"" +
                info_.layout.format->name + "\", \"width\": " + std::to_string(info_.width) +
                ", \"height\": " + std::to_string(info_.height) +
-               ", \"frame_skip\": " + std::to_string(info_.frame_skip) + listed +
+               ", \"frame_skip\": " + std::to_string(info_.frame_skip) + region() + listed +
                ",\n \"frames\": [";
     }
     std::string frame(const FrameRecord& r) override {
@@ -414,6 +433,13 @@ class JsonReport final : public Report {
     }
 
   private:
+    std::string region() const {
+        if (!info_.region) return {};
+        const Region& r = *info_.region;
+        return ", \"region\": {\"x\": " + std::to_string(r.x) + ", \"y\": " + std::to_string(r.y) +
+               ", \"width\": " + std::to_string(r.width) +
+               ", \"height\": " + std::to_string(r.height) + "}";
+    }
     ReportInfo info_;
     std::vector<const Measure*> measures_;
     bool first_ = true;

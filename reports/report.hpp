@@ -20,7 +20,10 @@ struct ReportInfo {
     ReportLayout layout;
     std::int32_t width = 0, height = 0, frame_skip = 0;
     std::vector<const Measure*> measures{};  // SNR first; none given: SNR alone
+    std::optional<Region> region{};          // measured there only
 };
+// The size of what is measured: the region, or the whole frame.
+FrameGeometry measured_geometry(const ReportInfo& info);
 // The measures of the run `info` describes.
 std::vector<const Measure*> run_measures(const ReportInfo& info);
 

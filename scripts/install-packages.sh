@@ -4,7 +4,8 @@
 #
 #   bash scripts/install-packages.sh build|test|ci
 #     build: the compiler, the build tools and the libraries the build reads
-#            (GoogleTest, as the default build has the tests; the JSON reader),
+#            (GoogleTest, as the default build has the tests; the JSON reader;
+#            libpng for frame-snr's error maps),
 #            for the programs and the demo;
 #     test:  and what the tests use (ffmpeg, man, mpmath, GNU parallel, pkg-config,
 #            pybind11, numpy and pytest for the Python module, the SVG, JSON and
@@ -15,7 +16,7 @@
 #            and an ssh server for the sharded runs on real job runners.
 set -euo pipefail
 level=${1:-build}
-packages=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libpng-dev)
 case "$level" in
   build) ;;
   test | ci)

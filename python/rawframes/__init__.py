@@ -151,13 +151,15 @@ yuv420_to_rgb = _checking_mapped_files(_rawframes.yuv420_to_rgb)
 
 @_checking_mapped_files
 def frame_snr(target, reference, format="yuv10", frame_skip=0, width=0, height=0, threads=0,
-              measures=("snr",)):
+              measures=("snr",), label="target", reference_label="reference"):
     """Per-frame squared errors and SNRs of `target` against `reference` (and
     the other `measures`: "ssim", "ms-ssim", "ciede2000"), and their summary:
     the JSON report of frame-snr --measure as a dict (target frame i against
-    reference frame i * (frame_skip + 1); yuv420 needs width and height)."""
+    reference frame i * (frame_skip + 1); yuv420 needs width and height), the
+    inputs named `label` and `reference_label` (frame-snr --label)."""
     return json.loads(_rawframes.frame_snr_json(target, reference, format, frame_skip, width,
-                                                height, threads, ",".join(measures)))
+                                                height, threads, ",".join(measures), label,
+                                                reference_label))
 
 
 def bd_rate(rate_a, quality_a, rate_b, quality_b, interpolation="pchip"):
