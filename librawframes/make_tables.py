@@ -54,6 +54,7 @@ def header():
         "// difference. Do not edit; run the script instead.",
         "#pragma once",
         "",
+        "// clang-format off",
         "namespace rawframes::measure_tables {",
         "",
         "// The SSIM window's weights g(0) .. g(5): g(k) = exp(-k^2 / 4.5) / the sum of",
@@ -92,6 +93,7 @@ def header():
         for a in (6, 30, 63)] + [
         "",
         "}  // namespace rawframes::measure_tables",
+        "// clang-format on",
         "",
     ]
     return "\n".join(out)

@@ -8,7 +8,8 @@
 #            libpng for frame-snr's error maps),
 #            for the programs and the demo;
 #     test:  and what the tests use (ffmpeg, man, mpmath, GNU parallel, pkg-config,
-#            pybind11, numpy and pytest for the Python module, the SVG, JSON and
+#            pybind11, numpy and pytest for the Python module, scipy and
+#            scikit-image as models of the measures, the SVG, JSON and
 #            package checkers);
 #     ci:    and git, the sanitizer and fuzzing runtime, the micro-benchmark
 #            library, the style checker, the 64-bit Arm cross-compiler and
@@ -21,7 +22,7 @@ case "$level" in
   build) ;;
   test | ci)
     packages+=(ffmpeg man-db pkg-config librsvg2-bin libxml2-utils python3 python3-mpmath parallel lintian file
-      python3-dev python3-numpy python3-pytest python3-pybind11 pybind11-dev)
+      python3-dev python3-numpy python3-pytest python3-pybind11 pybind11-dev python3-scipy python3-skimage)
     if [ "$level" = ci ]; then
       packages+=(git clang libclang-rt-14-dev clang-format libbenchmark-dev g++-aarch64-linux-gnu
         qemu-user debootstrap slurmctld slurmd slurm-client munge openssh-server openssh-client)

@@ -62,4 +62,14 @@ run_both bigaltered10 rgb10_to_yuv10/rgb10-to-yuv10 bigaltered.rgb10 OUT 192 180
 run_both measures10 frame_snr/frame-snr bigaltered10 big10 0 180 192 --measure ssim,ms-ssim --csv -
 run_both measures8 frame_snr/frame-snr back8 rgb8 0 $H $W --format rgb8 --measure ciede2000,ssim --json -
 run_both measures420 frame_snr/frame-snr yuv420 clip.yuv420 0 $H $W --format yuv420 --measure ssim --json -
+# The Bjontegaard deltas of rd-curve, from reports of four alterations.
+for k in 1 2 3 4; do
+  "$native/clip-tool" make rgb10 $W $H 2 alt$k.rgb10 $k >/dev/null
+  "$native/frame_snr/frame-snr" alt$k.rgb10 clip.rgb10 0 $H $W --format rgb10 --json rd$k.json >/dev/null 2>&1
+done
+for how in pchip cubic akima; do
+  run_both rd$how rd_curve/rd-curve --quality snr_g --interpolation $how --json - --plot OUT \
+    a 1000 rd1.json a 700 rd2.json a 500 rd3.json a 350 rd4.json \
+    b 900 rd1.json b 650 rd2.json b 480 rd3.json b 300 rd4.json
+done
 echo "the native and cross-built programs agree byte for byte"

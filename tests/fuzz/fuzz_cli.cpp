@@ -1,4 +1,5 @@
-// Fuzzing of every program's argument and file handling, run in-process:
+// Fuzzing of every program's argument and file handling, run in-process
+// (rd-curve's reports and CSV points too):
 // the input chooses a program, its argument strings and the content of its
 // input file. Geometries whose frames would exceed 1 MiB are passed over so that
 // runs stay fast; everything else, including malformed numbers, odd and tiny
@@ -48,6 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::string> args{"program", in, two_inputs ? in : out};
     args.insert(args.end(), words.begin(), words.end());
+    // rd-curve reads the file as frame-snr JSON reports (the first word's
+    // length even) or as a CSV file of points.
+    if (std::string(program.name) == "rd-curve") {
+        const std::string key = words.empty() ? "snr_y" : words[0];
+        if (key.size() % 2 == 0)
+            args = {"program", "--quality", key,    "a", "1000", in,    "a", "2000",
+                    in,        "b",         "1500", in,  "b",    "800", in};
+        else
+            args = {"program", "--quality", "snr_g", "--fps", "25", "--points", in};
+    }
     // Keep the frame buffers small: skip inputs whose geometry would need more.
     const std::size_t w_at = two_inputs ? 4 : 3;
     if (args.size() > w_at + 1) {

@@ -195,3 +195,190 @@ def test_measures_agree_with_independent_models():
         difference = color.deltaE_ciede2000(lab(reference[f]), lab(target[f]))
         assert abs(got[f, 0] - difference.mean()) <= 1e-9
         assert abs(got[f, 1] - difference.max()) <= 1e-9
+
+
+def rd_curve(*args):
+    path = os.path.join(BUILD, "rd_curve", "rd-curve")
+    return subprocess.run([path, *map(str, args)], capture_output=True, text=True)
+
+
+def test_rd_curve_agrees_with_scipy_and_says_what_it_refuses(tmp_path):
+    """BD-rate and BD-quality of rd-curve (and the module's) against scipy's
+    interpolators integrated, for pchip, cubic and akima, within 1e-9; points
+    from the command line and a CSV file (a rate as a coded file); and the
+    refusals and warnings, one line each."""
+    interpolate = pytest.importorskip("scipy.interpolate")
+
+    def report(name, g, frames=10, format="rgb10", extra=None):
+        summary = {"frames": frames, "average": {"r": g - 1, "g": g, "b": g + 1, **(extra or {})},
+                   "global": {"r": g - 1.5, "g": g - 0.5, "b": g + 0.5}}
+        (tmp_path / name).write_text(json.dumps(
+            {"target": name, "reference": "ref", "format": format, "width": 8, "height": 8,
+             "frame_skip": 0, "frames": [], "summary": summary}))
+        return name
+
+    anchor = ([1000, 1800, 3300, 6100], [33.1, 36.2, 39.0, 41.7])
+    test = ([900, 1500, 3000, 5200], [33.9, 36.5, 39.6, 41.5])
+    args = []
+    for route, (rates, qualities) in (("a", anchor), ("b", test)):
+        for k, (r, q) in enumerate(zip(rates, qualities)):
+            args += [route, r, tmp_path / report(f"{route}{k}.json", q)]
+
+    def model(kind):
+        def average(xa, ya, xb, yb):
+            lo, hi = max(min(xa), min(xb)), min(max(xa), max(xb))
+            def integral(x, y):
+                order = np.argsort(x)
+                x, y = np.asarray(x)[order], np.asarray(y)[order]
+                if kind == "cubic":
+                    p = np.polyint(np.polyfit(x, y, 3))
+                    return np.polyval(p, hi) - np.polyval(p, lo)
+                cls = (interpolate.PchipInterpolator if kind == "pchip"
+                       else interpolate.Akima1DInterpolator)
+                return cls(x, y).integrate(lo, hi)
+            return (integral(xb, yb) - integral(xa, ya)) / (hi - lo)
+        la, lb = np.log10(anchor[0]), np.log10(test[0])
+        return ((10 ** average(anchor[1], la, test[1], lb) - 1) * 100,
+                average(la, anchor[1], lb, test[1]))
+
+    for kind in ("pchip", "cubic", "akima"):
+        out = rd_curve("--quality", "snr_g", "--interpolation", kind, "--json", "-", *args)
+        assert out.returncode == 0, out.stderr
+        (delta,) = json.loads(out.stdout)["bd"]
+        want = model(kind)
+        assert delta["bd_rate"] == pytest.approx(want[0], rel=1e-9)
+        assert delta["bd_quality"] == pytest.approx(want[1], rel=1e-9)
+        assert delta["bd_rate"] == rawframes.bd_rate(*anchor, *test, kind)
+        assert delta["bd_quality"] == rawframes.bd_quality(*anchor, *test, kind)
+
+    # A CSV of points, paths relative to it, one rate a coded file of 5000
+    # bytes over 10 frames at 25 frames per second: 100 kbit/s.
+    (tmp_path / "coded.bin").write_bytes(bytes(5000))
+    (tmp_path / "points.csv").write_text(
+        "route,rate,report\n" + "".join(f"a,{r},a{k}.json\n" for k, r in enumerate(anchor[0]))
+        + "c,coded.bin,a0.json\nc,2000,a1.json\nc,3000,a2.json\n")
+    out = rd_curve("--quality", "snr_g", "--fps", "25", "--points", tmp_path / "points.csv",
+                   "--csv", "-")
+    assert out.returncode == 0, out.stderr
+    assert "c,100,33.1,a0.json\n" in out.stdout
+
+    refused = [
+        (["--quality", "snr_g", "--interpolation", "cubic", "x", 1, tmp_path / "a0.json",
+          "x", 2, tmp_path / "a1.json", "y", 1, tmp_path / "a2.json", "y", 2, tmp_path / "a3.json"],
+         1, "it has 2 points where cubic needs 4"),
+        (["--quality", "snr_g", "x", 1, tmp_path / "a0.json", "x", 2, tmp_path / "a0.json",
+          "y", 1, tmp_path / "a1.json", "y", 2, tmp_path / "a2.json"], 1, "the same quality"),
+        (["--quality", "snr_g", "x", 1, tmp_path / "a0.json", "x", 2, tmp_path / "a1.json",
+          "y", 1, tmp_path / "a2.json", "y", 2, tmp_path / "a3.json"], 1, "do not overlap"),
+        (["--quality", "ssim_q", "x", 1, tmp_path / "a0.json"], 2, "unknown --quality 'ssim_q'"),
+        (["--quality", "ssim_g", "x", 1, tmp_path / "a0.json"], 1, "it gives no ssim_g"),
+        (["--quality", "snr_g", "x", 1, tmp_path / "a0.json",
+          "x", 2, tmp_path / report("other.json", 34, format="rgb8")], 1, "measures rgb8 frames"),
+        (["--quality", "snr_g", "x", 1, tmp_path / "a0.json", "x", "none.bin",
+          tmp_path / "a1.json"], 1, "neither a number of kbit/s nor a coded file"),
+    ]
+    for arguments, status, why in refused:
+        out = rd_curve(*arguments)
+        assert out.returncode == status and why in out.stderr, (arguments, out.stderr)
+        if status == 1:
+            assert out.stderr.count("\n") == 1, out.stderr
+    # Warned: a curve that gets worse with more bits, a small overlap, and
+    # points of a route over different numbers of frames.
+    out = rd_curve("--quality", "snr_g", "a", 1000, tmp_path / "a0.json",
+                   "a", 2000, tmp_path / "a1.json", "a", 3000, tmp_path / report("f.json", 35.0, 9),
+                   "b", 1000, tmp_path / "a0.json", "b", 2000, tmp_path / "a3.json")
+    assert out.returncode == 0, out.stderr
+    for why in ("gets worse as the rate rises", "overlap by only", "different numbers of frames"):
+        assert why in out.stderr, out.stderr
+    # Lower is better for colour differences, and the report says so.
+    for k, d in enumerate((2.0, 1.5, 1.1, 0.9)):
+        report(f"d{k}.json", 40, extra={"delta_e": d})
+    out = rd_curve("--quality", "delta_e", *sum(([r, rate, tmp_path / f"d{k}.json"]
+                   for r in ("p", "q") for k, rate in enumerate((1000, 2000, 3000, 4000))), []))
+    assert out.returncode == 0 and "lower is better" in out.stdout and out.stderr == "", out.stderr
+
+
+def png_pixels(path):
+    """The RGB pixels of an 8-bit, non-interlaced PNG, decoded here."""
+    import struct
+    import zlib
+    data = path.read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    at, chunks = 8, {}
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        chunks.setdefault(kind, b"")
+        chunks[kind] += data[at + 8:at + 8 + length]
+        at += 12 + length
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
+    assert depth == 8 and colour == 2
+    raw = zlib.decompress(chunks[b"IDAT"])
+    stride, rows, previous = 3 * width, [], bytearray(3 * width)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 3] if i >= 3 else 0
+            b, c = previous[i], previous[i - 3] if i >= 3 else 0
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            predictor = [0, a, b, (a + b) // 2, a if pa <= pb and pa <= pc else b if pb <= pc else c][kind]
+            line[i] = (line[i] + predictor) & 255
+        rows.append(bytes(line))
+        previous = line
+    return np.frombuffer(b"".join(rows), np.uint8).reshape(height, width, 3)
+
+
+def test_error_maps_regions_and_labels(tmp_path):
+    """The error map's pixels follow the differences (zero, in between, the
+    largest), its sidecar names the largest; a region is measured as the
+    same rectangle cut from the files; labels name the inputs."""
+    rng = np.random.default_rng(12)
+    w, h = 40, 30
+    reference = rng.integers(0, 1024, (2, 3, h, w), dtype=np.uint16)
+    target = reference.copy()
+    target[:, 1, 5:15, 10:30] += 7
+    target[1, 1, 20, 33] += 200  # frame 1's largest difference, in G
+    target[1, 0, 0, 0] ^= 1  # and its R differs: the lowest SNR of the first plane
+    for name, frames in (("t", target), ("r", reference)):
+        frames.astype("<u2").tofile(tmp_path / name)
+    prefix = tmp_path / "map"
+    program("frame-snr", tmp_path / "t", tmp_path / "r", 0, h, w, "--format", "rgb10",
+            "--error-map", prefix, "--error-map-frames", "worst:1", "--error-map-plane", "g",
+            "--label", "encoded", "--reference-label", "source", "--json", tmp_path / "r.json")
+    sidecar = json.loads((tmp_path / "map-1.json").read_text())
+    assert sidecar["largest"] == {"difference": 200, "x": 33, "y": 20, "plane": "g"}
+    assert sidecar["target"] == "encoded" and sidecar["reference"] == "source"
+    assert not (tmp_path / "map-0.json").exists()
+    pixels = png_pixels(tmp_path / "map-1.png")
+    assert pixels.shape == (h + 32, w, 3)
+    assert (pixels[0, 0] == [68, 1, 84]).all()          # no difference: the first colour
+    assert (pixels[20, 33] == [253, 231, 37]).all()     # the largest: the last
+    block = pixels[5:15, 10:30].reshape(-1, 3)
+    assert (block == block[0]).all() and not (block[0] == [68, 1, 84]).all()
+    report = json.loads((tmp_path / "r.json").read_text())
+    assert (report["target"], report["reference"]) == ("encoded", "source")
+    # A region of 4:2:0 frames is the same rectangle cut from the files.
+    yuv = rng.integers(0, 256, (3, w * h * 3 // 2), dtype=np.uint8)
+    yuv.tofile(tmp_path / "a.yuv")
+    (yuv ^ 3).astype(np.uint8).tofile(tmp_path / "b.yuv")
+
+    def cut(frames, x, y, cw, ch):
+        planes = [frames[:, :w * h].reshape(-1, h, w)[:, y:y + ch, x:x + cw]]
+        for k in range(2):
+            chroma = frames[:, w * h + k * w * h // 4:w * h + (k + 1) * w * h // 4]
+            planes.append(chroma.reshape(-1, h // 2, w // 2)[:, y // 2:(y + ch) // 2,
+                                                              x // 2:(x + cw) // 2])
+        return np.concatenate([p.reshape(len(frames), -1) for p in planes], axis=1)
+
+    for name in ("a", "b"):
+        cut(np.fromfile(tmp_path / f"{name}.yuv", np.uint8).reshape(3, -1), 6, 4, 20, 12).tofile(
+            tmp_path / f"{name}.cut")
+    whole = program("frame-snr", tmp_path / "a.yuv", tmp_path / "b.yuv", 0, h, w, "--format",
+                    "yuv420", "--region", "6,4,20,12", "--measure", "ssim", "--csv", "-")
+    cropped = program("frame-snr", tmp_path / "a.cut", tmp_path / "b.cut", 0, 12, 20, "--format",
+                      "yuv420", "--measure", "ssim", "--csv", "-")
+    assert whole == cropped
+    odd = subprocess.run([os.path.join(BUILD, "frame_snr", "frame-snr"), tmp_path / "a.yuv",
+                          tmp_path / "b.yuv", "0", str(h), str(w), "--format", "yuv420",
+                          "--region", "5,4,20,12"], capture_output=True, text=True)
+    assert odd.returncode == 1 and "even coordinates" in odd.stderr
