@@ -98,16 +98,8 @@ std::string rd_svg(const RdRun& run) {
     const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
     const char* const colours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                    "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
-    const auto num = [](double v) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%.1f", v);
-        return std::string(b);
-    };
-    const auto label = [](double v) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%g", v);
-        return std::string(b);
-    };
+    const auto num = svg_number;
+    const auto label = svg_label;
     // The ranges: decades of rate (log10), and the quality widened to ticks.
     double lr_lo = INFINITY, lr_hi = -INFINITY, q_lo = INFINITY, q_hi = -INFINITY;
     for (const RdPoint& p : run.points) {
@@ -125,11 +117,7 @@ std::string rd_svg(const RdRun& run) {
     };
     const auto py = [&](double q) { return kTop + (q_hi - q) / (q_hi - q_lo) * plot_h; };
 
-    std::string s =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
-        "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        "<rect width=\"960\" height=\"540\" fill=\"white\"/>\n";
+    std::string s = svg_head(kHeight);
     s += "<text x=\"480\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">" + xml_text(run.title) +
          " against rate (" + interpolation_name(run.how) + " curves)</text>\n";
     // Rate ticks at 1, 2 and 5 times each power of ten (labels at the powers
@@ -149,15 +137,7 @@ std::string rd_svg(const RdRun& run) {
         }
     }
     // Quality ticks: about six, 1, 2 or 5 times a power of ten.
-    double step = 1;
-    const double raw = (q_hi - q_lo) / 6;
-    while (step > raw && step > 1e-12) step /= 10;
-    while (step * 10 <= raw && step < 1e12) step *= 10;
-    for (const double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * step) {
-            step *= m;
-            break;
-        }
+    const double step = nice_step(q_hi - q_lo, 6);
     const double first = std::ceil(q_lo / step) * step;
     for (int k = 0; k <= 100 && first + k * step <= q_hi; ++k) {
         const double q = first + k * step;

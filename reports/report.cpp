@@ -100,6 +100,38 @@ std::string xml_text(const std::string& text) {
     return out;
 }
 
+std::string svg_head(double height) {
+    const std::string h = svg_label(height);
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"" +
+           h + "\" viewBox=\"0 0 960 " + h +
+           "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+           "<rect width=\"960\" height=\"" +
+           h + "\" fill=\"white\"/>\n";
+}
+
+std::string svg_number(double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.1f", v);
+    return b;
+}
+
+std::string svg_label(double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", v);
+    return b;
+}
+
+double nice_step(double span, int ticks) {
+    const double raw = span / ticks;
+    double mag = 1;
+    while (mag > raw && mag > 1e-300) mag /= 10;
+    while (mag * 10 <= raw && mag < 1e300) mag *= 10;
+    for (const double m : {1.0, 2.0, 5.0, 10.0})
+        if (raw <= m * mag) return m * mag;
+    return 10 * mag;
+}
+
 void PlotSeries::merge_pairs() {
     std::vector<Bucket> merged;
     for (const Bucket& b : buckets_) {
@@ -179,18 +211,6 @@ std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const
     for (std::size_t c = 0; c < columns; ++c) widen(averages[c]);
     if (!(lo <= hi)) lo = panel.empty_low, hi = panel.empty_high;
     if (hi - lo < panel.least_span) lo -= panel.least_span / 2, hi += panel.least_span / 2;
-    // 1, 2 or 5 times a power of ten, the smallest that makes at most
-    // `ticks` steps of `span`; the power found by steps of ten, so that it is
-    // the same on every machine.
-    const auto nice_step = [](double span, int ticks) {
-        const double raw = span / ticks;
-        double mag = 1;
-        while (mag > raw && mag > 1e-300) mag /= 10;
-        while (mag * 10 <= raw && mag < 1e300) mag *= 10;
-        for (const double m : {1.0, 2.0, 5.0, 10.0})
-            if (raw <= m * mag) return m * mag;
-        return 10 * mag;
-    };
     const double y_step = nice_step(hi - lo, 6);
     lo = std::floor(lo / y_step) * y_step;
     hi = std::ceil(hi / y_step) * y_step;
@@ -199,16 +219,8 @@ std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const
     const double x_step = std::max(1.0, nice_step(x_span, 8));
     const auto px = [&](double frame) { return kLeft + frame / x_span * plot_w; };
     const auto py = [&](double v) { return top + kTop + (hi - v) / (hi - lo) * plot_h; };
-    const auto num = [](double v) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%.1f", v);
-        return std::string(b);
-    };
-    const auto label = [](double v) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%g", v);
-        return std::string(b);
-    };
+    const auto num = svg_number;
+    const auto label = svg_label;
 
     std::string s = "<text x=\"480\" y=\"" + label(top + 28) +
                     "\" text-anchor=\"middle\" font-size=\"15\">" + panel.title + " of " +
@@ -312,14 +324,7 @@ std::string svg_panel(const ReportInfo& info, const Measure::Panel& panel, const
 std::string svg_plot(const ReportInfo& info, const std::vector<PlotSeries>& series,
                      const ReportSummary& summary) {
     const std::vector<const Measure*> measures = run_measures(info);
-    const std::string height = std::to_string(540 * measures.size());
-    std::string s =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"" +
-        height + "\" viewBox=\"0 0 960 " + height +
-        "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        "<rect width=\"960\" height=\"" +
-        height + "\" fill=\"white\"/>\n";
+    std::string s = svg_head(540.0 * static_cast<double>(measures.size()));
     for (std::size_t k = 0; k < measures.size(); ++k) {
         ColumnValues averages = summary.mean_of_differing();
         if (k != 0) {

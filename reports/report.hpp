@@ -84,4 +84,14 @@ std::string valid_utf8(const std::string& s);
 std::string json_string(const std::string& text);
 std::string xml_text(const std::string& text);
 
+// The pieces of the SVG pictures: the document's head (960 wide, `height`
+// high, on white), a coordinate (%.1f) and a tick label (%g), and the tick
+// step, 1, 2 or 5 times a power of ten, the smallest that makes at most
+// `ticks` steps of `span` (the power found by steps of ten, so that it is
+// the same on every machine).
+std::string svg_head(double height);
+std::string svg_number(double v);
+std::string svg_label(double v);
+double nice_step(double span, int ticks);
+
 }  // namespace rawframes
