@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "measures.hpp"
 #include "report.hpp"
@@ -100,18 +101,29 @@ std::string rd_svg(const RdRun& run) {
                                    "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
     const auto num = svg_number;
     const auto label = svg_label;
-    // The ranges: decades of rate (log10), and the quality widened to ticks.
-    double lr_lo = INFINITY, lr_hi = -INFINITY, q_lo = INFINITY, q_hi = -INFINITY;
+    // The ranges: the rate from the tick at or below its least to the tick at
+    // or above its largest (ticks at 1, 2 and 5 times the powers of ten, on a
+    // logarithmic axis), and the quality widened by a twentieth.
+    double r_lo = INFINITY, r_hi = -INFINITY, q_lo = INFINITY, q_hi = -INFINITY;
     for (const RdPoint& p : run.points) {
-        const double lr = exact_log10(p.rate);
-        lr_lo = std::min(lr_lo, lr), lr_hi = std::max(lr_hi, lr);
+        r_lo = std::min(r_lo, p.rate), r_hi = std::max(r_hi, p.rate);
         q_lo = std::min(q_lo, p.quality), q_hi = std::max(q_hi, p.quality);
     }
-    if (!(lr_lo <= lr_hi)) lr_lo = 2, lr_hi = 4, q_lo = 0, q_hi = 1;
-    lr_lo = std::floor(lr_lo), lr_hi = std::max(std::ceil(lr_hi), lr_lo + 1);
+    if (!(r_lo <= r_hi)) r_lo = 100, r_hi = 10000, q_lo = 0, q_hi = 1;
     if (q_hi - q_lo < 1e-6) q_lo -= 0.5, q_hi += 0.5;
     const double q_pad = (q_hi - q_lo) * 0.05;
     q_lo -= q_pad, q_hi += q_pad;
+    const int first_decade = static_cast<int>(std::floor(exact_log10(r_lo)));
+    const int last_decade = static_cast<int>(std::ceil(exact_log10(r_hi)));
+    std::vector<double> ticks;  // every tick from first_decade to last_decade
+    for (int d = first_decade; d <= last_decade; ++d)
+        for (const double m : {1.0, 2.0, 5.0}) ticks.push_back(m * exact_pow10(d));
+    // The last tick at or below the least rate, the first at or above the
+    // largest (a different one when the two are the same).
+    const double axis_lo = *(std::upper_bound(ticks.begin(), ticks.end(), r_lo) - 1);
+    const double axis_hi =
+        *std::upper_bound(ticks.begin(), ticks.end(), std::max(axis_lo, std::nextafter(r_hi, 0.0)));
+    const double lr_lo = exact_log10(axis_lo), lr_hi = exact_log10(axis_hi);
     const auto px = [&](double rate) {
         return kLeft + (exact_log10(rate) - lr_lo) / (lr_hi - lr_lo) * plot_w;
     };
@@ -120,21 +132,19 @@ std::string rd_svg(const RdRun& run) {
     std::string s = svg_head(kHeight);
     s += "<text x=\"480\" y=\"28\" text-anchor=\"middle\" font-size=\"15\">" + xml_text(run.title) +
          " against rate (" + interpolation_name(run.how) + " curves)</text>\n";
-    // Rate ticks at 1, 2 and 5 times each power of ten (labels at the powers
-    // when the decades are many), counted, not stepped.
-    const int decades = static_cast<int>(lr_hi - lr_lo);
-    for (int d = 0; d <= decades; ++d) {
-        for (const double m : {1.0, 2.0, 5.0}) {
-            const double rate = m * exact_pow10(lr_lo + d);
-            if (d == decades && m > 1) break;
-            const double x = px(rate);
-            s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"" + num(kTop) +
-                 "\" y2=\"" + num(kTop + plot_h) + "\" stroke=\"" + (m == 1 ? "#ccc" : "#eee") +
-                 "\"/>\n";
-            if (m == 1 || decades <= 3)
-                s += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + plot_h + 18) +
-                     "\" text-anchor=\"middle\">" + label(rate) + "</text>\n";
-        }
+    // The rate ticks on the axis, labelled all when the decades are few, else
+    // at the powers of ten.
+    const bool few_decades = last_decade - first_decade <= 3;
+    for (std::size_t k = 0; k < ticks.size(); ++k) {
+        const double rate = ticks[k];
+        if (rate < axis_lo || rate > axis_hi) continue;
+        const bool power = k % 3 == 0;
+        const double x = px(rate);
+        s += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"" + num(kTop) + "\" y2=\"" +
+             num(kTop + plot_h) + "\" stroke=\"" + (power ? "#ccc" : "#eee") + "\"/>\n";
+        if (power || few_decades)
+            s += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + plot_h + 18) +
+                 "\" text-anchor=\"middle\">" + label(rate) + "</text>\n";
     }
     // Quality ticks: about six, 1, 2 or 5 times a power of ten.
     const double step = nice_step(q_hi - q_lo, 6);
