@@ -182,10 +182,8 @@ SsimResult ms_ssim_of(SamplePlane<Sample> t, SamplePlane<Sample> r, std::size_t 
     const auto [c1, c2] = constants(peak);
     double* pyramid = scratch + kRowDoubles + 16 * height;
     double means[kMsSsimScales];
-    means[0] = [&] {
-        const ScaleSums s = scale_sums(t, r, width, height, c1, c2, false, true, scratch);
-        return s.cs / static_cast<double>(s.positions);
-    }();
+    const ScaleSums first = scale_sums(t, r, width, height, c1, c2, false, true, scratch);
+    means[0] = first.cs / static_cast<double>(first.positions);
     SamplePlane<double> ts = halve(t, width, height, pyramid);
     SamplePlane<double> rs = halve(r, width, height, pyramid + (width / 2) * (height / 2));
     pyramid += 2 * (width / 2) * (height / 2);

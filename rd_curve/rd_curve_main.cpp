@@ -391,7 +391,8 @@ int run(int argc, char** argv) {
         curves[p.route].second.push_back(p.quality);
     }
     for (const std::string& r : routes) {
-        const auto& [rates, qualities] = curves[r];
+        const std::vector<double>& rates = curves[r].first;
+        const std::vector<double>& qualities = curves[r].second;
         if (rates.size() < least_points(*how))
             return fail({"cannot compare route " + r, "it has " + std::to_string(rates.size()) +
                                                           " points where " +

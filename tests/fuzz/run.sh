@@ -11,10 +11,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
 cd "$root"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The build's output only when it fails (ninja prints compile errors on
+# standard output).
+{ cmake --preset fuzz && cmake --build --preset fuzz; } >"$work/build.log" 2>&1 ||
+  { tail -n 80 "$work/build.log"; echo "the fuzz targets did not build"; exit 1; }
 mkdir -p build/fuzz/artifacts
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
