@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/default
 bash "$root/scripts/install-packages.sh" build
-echo "== building the five programs and the clip maker (about 20 s on 2 cores)"
+echo "== building the six programs and the clip maker (about 20 s on 2 cores)"
 cmake --preset default >/dev/null
 cmake --build --preset default --target rgb10-to-yuv10 yuv10-to-rgb10 frame-snr dovrak \
   yuv420-to-rgb clip-tool
