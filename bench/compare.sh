@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# End-to-end comparison of the five programs with the tools users would pick
+# End-to-end comparison of the programs with the tools users would pick
 # instead, on 1920 x 1080, 60-frame clips: each command's median wall time over
 # several runs (all measured in the same run), with 1 and 2 threads, against
 # the I/O floor (only reading the input and writing the output), against the
